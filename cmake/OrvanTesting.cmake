@@ -1,0 +1,46 @@
+# Helpers that register test programs, fuzz targets and benchmarks the same way everywhere.
+
+set(ORVAN_NETNS_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run-in-netns.sh)
+
+# orvan_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [NETNS] [MULTICAST]
+#                [TIMEOUT <seconds>] [ENV <VAR=value...>])
+# One program, one ctest entry. NETNS runs it in a network namespace of its own with lo up,
+# so tests that bind fixed ports (23, 60007, 67/68) never meet each other or the host.
+function(orvan_add_test)
+  cmake_parse_arguments(T "NETNS;MULTICAST" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  if(T_MULTICAST)
+    set(T_NETNS ON)
+    set(runner ${ORVAN_NETNS_RUNNER} --multicast)
+  elseif(T_NETNS)
+    set(runner ${ORVAN_NETNS_RUNNER})
+  else()
+    set(runner)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${runner} $<TARGET_FILE:${T_NAME}>)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(T_ENV)
+    set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENV}")
+  endif()
+endfunction()
+
+# orvan_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>])
+# A libFuzzer target; only built in the ORVAN_FUZZ configuration.
+function(orvan_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY ORVAN_FUZZERS ${F_NAME})
+endfunction()
+
+# orvan_add_bench(NAME <name> SOURCES <files...> [LIBS <targets...>])
+function(orvan_add_bench)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+endfunction()
