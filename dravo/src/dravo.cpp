@@ -2,7 +2,7 @@
 // core, serves, and builds a fresh core for every restart until it is stopped.
 #include "dravo.hpp"
 
-#include "certificate.hpp"
+#include "create_certificate.hpp"
 #include "descriptor_limit.hpp"
 #include "publish_settings.hpp"
 #include "server.hpp"
