@@ -161,8 +161,7 @@ TEST(Engine, QuestionMarkFormsAreControllerErrors) {
     auto quiet = OpenDevice();
     for (const auto& read : c.reads) quiet->Reply(read);
     const std::string reply = quiet->Command("TP", false, 0, false);
-    if (c.error) EXPECT_EQ(reply, "?");
-    else EXPECT_NE(reply, "?");
+    EXPECT_EQ(reply == "?", c.error);
   }
 }
 
