@@ -128,6 +128,12 @@ TEST_F(Exports, CommandListsAndProgramUpload) {
   EXPECT_STREQ(buffer, "1\r\n:2\r\n:");
   EXPECT_EQ(device->writes, (std::vector<std::string>{"TPA\r", "TPB\r"}));
 
+  // A run of separators is one; one at the end still sends a lone CR.
+  device->writes.clear();
+  device->Reply("1\r\n:").Reply("2\r\n:").Reply(":");
+  EXPECT_EQ(OrvCommand(handle, "TPA;;\rTPB;", buffer, sizeof buffer, nullptr), 0);
+  EXPECT_EQ(device->writes, (std::vector<std::string>{"TPA\r", "TPB\r", "\r"}));
+
   device->Reply("#A\r\nEN\r\n:");
   EXPECT_EQ(OrvProgramUpload(handle, buffer, sizeof buffer), 0);
   EXPECT_STREQ(buffer, "#A\r\nEN");
