@@ -92,7 +92,8 @@ std::vector<std::string> Preprocessor::SplitOptionWords(const std::string& text)
   return words;
 }
 
-void Preprocessor::ParseOptions(const std::string& text) {
+void Preprocessor::ParseOptionWords(const std::vector<std::string>& words,
+                                    po::variables_map& values) const {
   po::options_description description("Preprocessor options", 80, 40);
   description.add_options()
       ("max", po::value<int>()->default_value(max_), "Maximum compression level")
@@ -104,18 +105,32 @@ void Preprocessor::ParseOptions(const std::string& text) {
       ("ifdef", po::value<std::string>(), "Validates this parsed line only if symbol is defined")
       ("ifndef", po::value<std::string>(),
        "Validates this parsed line only if symbol is NOT defined");
+  // No positional words: a stray word is as unknown as a misspelt option.
+  const po::positional_options_description noWords;
+  po::store(po::command_line_parser(words).options(description).positional(noWords).run(),
+            values);
+  po::notify(values);
+}
+
+void Preprocessor::ParseOptions(const std::string& text) {
+  const auto words = SplitOptionWords(text);
   po::variables_map values;
   try {
-    // No positional words: a stray word is as unknown as a misspelt option.
-    const po::positional_options_description noWords;
-    po::store(po::command_line_parser(SplitOptionWords(text))
-                  .options(description)
-                  .positional(noWords)
-                  .run(),
-              values);
-    po::notify(values);
-  } catch (const std::exception& e) {
-    throw OrvanError(-1204, e.what());
+    ParseOptionWords(words, values);
+  } catch (const std::exception&) {
+    // The parser fills '%'-placeholders into its message by searching the message again after
+    // each fill, so a word holding "%value%" makes that never end. The same words with '%'
+    // replaced fail the same way and give a message that can be built.
+    auto safeWords = words;
+    for (auto& word : safeWords) std::replace(word.begin(), word.end(), '%', '?');
+    std::string message = "bad preprocessor options";
+    try {
+      po::variables_map unused;
+      ParseOptionWords(safeWords, unused);
+    } catch (const std::exception& e) {
+      message = e.what();
+    }
+    throw OrvanError(-1204, message);
   }
 
   if (values.count("ifdef") && !macros_.count(values["ifdef"].as<std::string>())) return;

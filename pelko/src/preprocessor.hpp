@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <boost/program_options/variables_map.hpp>
+
 #include "program_loader.hpp"
 
 namespace orvan {
@@ -75,6 +77,8 @@ public:
   const std::map<std::string, std::string>& Macros() const { return macros_; }
 
 private:
+  void ParseOptionWords(const std::vector<std::string>& words,
+                        boost::program_options::variables_map& values) const;
   void RunDirectives(StatementList& list);
   void ApplyMacros(StatementList& list) const;
   bool RunLevel(int level, StatementList& list, bool allowContinuation);

@@ -88,7 +88,7 @@ struct ErrorCase {
   std::string message;
 };
 
-const std::array<ErrorCase, 13> kErrorCases{{
+const std::array<ErrorCase, 14> kErrorCases{{
     {"control character", "", "X=\x01\r\n", {}, -1202,
      "control characters not legal in VKT code, X=\x01"},
     {"extended ASCII", "", "X=\xc3\xa9\r\n", {}, -1202,
@@ -110,6 +110,7 @@ const std::array<ErrorCase, 13> kErrorCases{{
     {"unknown option", "--bogus", "X=1\r\n", {}, -1204, ""},
     {"unknown directive option", "", "##option \"--bogus 1\"\r\n##x\r\n", {}, -1204, ""},
     {"stray word", "4", "X=1\r\n", {}, -1204, ""},
+    {"placeholder in a bad value", "--max %value%", "X=1\r\n", {}, -1204, ""},
     {"missing include", "", "##option \"--max 4\"\r\n##include \"nope.inc\"\r\n", {}, -10005,
      "unable to  open include file nope.inc"},
 }};
