@@ -255,6 +255,21 @@ TEST(PreprocessorInclude, SixteenLevelsAreAllowed) {
   EXPECT_NE(out.find("X=16\r"), std::string::npos) << out;
 }
 
+TEST(PreprocessorInclude, IncludeCountIsBounded) {
+  auto loader = std::make_shared<MemoryProgramLoader>();
+  loader->Add("leaf", "X=1\r\n");
+  std::string program;
+  for (int i = 0; i < 1100; ++i) program += "##include \"leaf\"\r\n";
+  std::string out;
+  try {
+    Preprocessor(loader).Run("", program, out, 5000, 80, true);
+    FAIL() << "no error";
+  } catch (const OrvanError& e) {
+    EXPECT_EQ(e.Code(), -10005);
+    EXPECT_EQ(e.Message(), "more than 1024 include files at include file leaf");
+  }
+}
+
 TEST(PreprocessorInclude, FilesFromDiskAndSearchPaths) {
   const auto folder = boost::filesystem::temp_directory_path() /
                       boost::filesystem::unique_path("preprocessor-%%%%-%%%%");
