@@ -1,6 +1,8 @@
 // Program preprocessing and compression before a download.
 #include "preprocessor.hpp"
 
+#include "option_error_text.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -117,20 +119,8 @@ void Preprocessor::ParseOptions(const std::string& text) {
   po::variables_map values;
   try {
     ParseOptionWords(words, values);
-  } catch (const std::exception&) {
-    // The parser fills '%'-placeholders into its message by searching the message again after
-    // each fill, so a word holding "%value%" makes that never end. The same words with '%'
-    // replaced fail the same way and give a message that can be built.
-    auto safeWords = words;
-    for (auto& word : safeWords) std::replace(word.begin(), word.end(), '%', '?');
-    std::string message = "bad preprocessor options";
-    try {
-      po::variables_map unused;
-      ParseOptionWords(safeWords, unused);
-    } catch (const std::exception& e) {
-      message = e.what();
-    }
-    throw OrvanError(-1204, message);
+  } catch (const std::exception& e) {
+    throw OrvanError(-1204, OptionErrorText::Of(e));
   }
 
   if (values.count("ifdef") && !macros_.count(values["ifdef"].as<std::string>())) return;
