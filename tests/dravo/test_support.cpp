@@ -61,6 +61,13 @@ RunningServer::RunningServer(PublishSettings publish, ResourceFactory resources)
   });
   result = run.get_future();
   thread = std::thread(std::move(run));
+  // Posted work runs only once Run has its listeners up; a failed start drops it unrun.
+  auto listening = std::make_shared<std::promise<void>>();
+  auto ready = listening->get_future();
+  boost::asio::post(server->EventLoop(), [listening] { listening->set_value(); });
+  listening.reset();
+  while (ready.wait_for(10ms) != std::future_status::ready && result.wait_for(0s) != std::future_status::ready) {
+  }
 }
 
 RunningServer::~RunningServer() {
