@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "pelko.h"
+
 namespace orvan {
 
 class OrvanDevice;
@@ -14,8 +16,26 @@ class Description {
 public:
   explicit Description(OrvanDevice* owner = nullptr) : device(owner) {}
 
-  // Identifies once and returns the cached record afterwards.
+  // Identifies once and returns the cached record afterwards; any failure is OrvanError -1300.
   const Description& Identify();
+  // Identify, then the public record; returns its flag bits.
+  int32_t CopyTo(OrvDescription& out);
+  // Back to the defaults, still bound to the same device.
+  void Reset();
+
+  // The steps of Identify that read a reply; pure, so tests and fuzzers drive them directly.
+  // Fills the identity-derived fields from `identity`; false when it is no identity we know.
+  bool ParseIdentity();
+  // Analog resolution and axis modules from `optionReport`.
+  void ParseOptionReport();
+  // The family's defaults, then the first matching model row.
+  void ApplyFamilyRules();
+  // The reply to "QP".
+  void ParseCapabilities(const std::string& reply);
+  // The reply to "MG _TM", the servo period.
+  void ParseSamplePeriod(const std::string& reply);
+  // Letter lists, I/O banks and analog words from the counts.
+  void BuildLists();
 
   bool identified = false;
   std::string identity;

@@ -10,9 +10,11 @@
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
 #include "scripted_device.hpp"
+#include "error_code.hpp"
 
 using namespace orvan;
 using orvan::fakes::ScriptedDevice;
+using orvan::fakes::CodeOf;
 
 namespace {
 
@@ -22,16 +24,6 @@ std::shared_ptr<ScriptedDevice> OpenDevice(uint16_t timeout = 1000) {
   options->timeout = timeout;
   device->Open(options);
   return device;
-}
-
-int32_t CodeOf(const std::function<void()>& body, std::string* message = nullptr) {
-  try {
-    body();
-  } catch (const OrvanError& e) {
-    if (message) *message = e.Message();
-    return e.Code();
-  }
-  return 0;
 }
 
 std::string Drain(ScriptedDevice& device) {
@@ -389,15 +381,21 @@ TEST(Device, WaitForByte) {
 }
 
 TEST(Device, InitializeSendsSetUpAndIdentifies) {
+  // Set-up, then identification's queries ("", identity, serial, ID, QP, MG _CO, MG _TM).
+  const auto script = [](ScriptedDevice& device, int replies) {
+    for (int i = 0; i < replies; ++i) device.Reply(":");
+  };
   auto device = OpenDevice();
-  device->Reply(":").Reply(":");
+  script(*device, 9);
   device->Initialize();
-  EXPECT_EQ(device->writes, (std::vector<std::string>{"EO0\r", "CW1\r"}));
+  EXPECT_EQ(device->writes.size(), 9u);
+  EXPECT_EQ(std::vector<std::string>(device->writes.begin(), device->writes.begin() + 3),
+            (std::vector<std::string>{"EO0\r", "CW1\r", "\r"}));
   EXPECT_TRUE(device->description->identified);
 
   auto withQq = OpenDevice();
   withQq->description->qqWord = 0x3F0F;
-  withQq->Reply(":").Reply(":").Reply(":");
+  script(*withQq, 10);
   withQq->Initialize();
   EXPECT_EQ(withQq->writes.back(), "QQ\r");
 
