@@ -45,15 +45,22 @@ bool IsAssignment(const std::string& command, std::string& name, std::string& va
 
 std::string Line(const std::string& text) { return text + "\r\n:"; }
 
+uint16_t PeerPort(const tcp::socket& socket) {
+  boost::system::error_code error;
+  const auto peer = socket.remote_endpoint(error);
+  return error ? 0 : peer.port();
+}
+
 }  // namespace
 
 // Where replies and unsolicited bytes for one client go.
 class FakeController::Handle {
 public:
-  explicit Handle(FakeChannel where) : channel(where) {}
+  Handle(FakeChannel where, uint16_t peer) : channel(where), peerPort(peer) {}
   virtual ~Handle() = default;
   virtual void Send(const std::string& bytes, bool close) = 0;
   const FakeChannel channel;
+  const uint16_t peerPort;
   std::string partial;  // command bytes before their CR
 };
 
@@ -61,7 +68,9 @@ class FakeController::TcpSession : public Handle,
                                    public std::enable_shared_from_this<TcpSession> {
 public:
   TcpSession(FakeController& owner, tcp::socket socket, uint16_t port)
-      : Handle({false, port}), owner_(owner), socket_(std::move(socket)) {}
+      : Handle({false, port}, PeerPort(socket)),
+        owner_(owner),
+        socket_(std::move(socket)) {}
 
   void Start() { DoRead(); }
 
@@ -121,7 +130,7 @@ private:
 class UdpHandle : public FakeController::Handle {
 public:
   UdpHandle(udp::socket& socket, udp::endpoint peer, uint16_t port)
-      : Handle({true, port}), socket_(socket), peer_(peer) {}
+      : Handle({true, port}, peer.port()), socket_(socket), peer_(peer) {}
   void Send(const std::string& bytes, bool) override {
     boost::system::error_code ignored;
     if (!bytes.empty()) socket_.send_to(asio::buffer(bytes), peer_, 0, ignored);
@@ -262,13 +271,14 @@ void FakeController::Accept(size_t port) {
           std::lock_guard<std::mutex> guard(lock_);
           ++tcpConnections_;
         }
+        arrived_.notify_all();
         session->Start();
         Accept(port);
       });
 }
 
 void FakeController::Serve(const std::shared_ptr<Handle>& handle, const std::string& chunk) {
-  Record(handle->channel, chunk);
+  Record(*handle, chunk);
   // Commands end at CR or ';'; an unfinished TCP command waits for the rest of its bytes.
   std::string& partial = handle->partial;
   for (char byte : chunk) {
@@ -327,6 +337,9 @@ std::string FakeController::Answer(const std::shared_ptr<Handle>& handle,
     return Line(operand);
   }
   auto subscribe = [&handle](std::vector<std::weak_ptr<Handle>>& list) {
+    for (const auto& weak : list) {
+      if (weak.lock() == handle) return ":";
+    }
     list.push_back(handle);
     return ":";
   };
@@ -346,10 +359,10 @@ std::string FakeController::Answer(const std::shared_ptr<Handle>& handle,
   return "?";
 }
 
-void FakeController::Record(const FakeChannel& channel, const std::string& bytes) {
+void FakeController::Record(const Handle& handle, const std::string& bytes) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    received_.push_back({channel, bytes});
+    received_.push_back({handle.channel, handle.peerPort, bytes});
   }
   arrived_.notify_all();
 }
@@ -464,6 +477,26 @@ std::vector<std::string> FakeController::CommandsOn(FakeChannel channel) {
   return texts;
 }
 
+std::string FakeController::ReceivedBytes(FakeChannel channel) {
+  std::string joined;
+  for (const auto& received : Received()) {
+    if (received.channel == channel) joined += received.bytes;
+  }
+  return joined;
+}
+
+bool FakeController::WaitForBytes(FakeChannel channel, const std::string& text,
+                                  std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return arrived_.wait_for(guard, timeout, [&] {
+    std::string joined;
+    for (const auto& received : received_) {
+      if (received.channel == channel) joined += received.bytes;
+    }
+    return joined.find(text) != std::string::npos;
+  });
+}
+
 bool FakeController::WaitForCommand(const std::string& text, size_t count,
                                     std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> guard(lock_);
@@ -477,6 +510,11 @@ bool FakeController::WaitForCommand(const std::string& text, size_t count,
 size_t FakeController::TcpConnections() {
   std::lock_guard<std::mutex> guard(lock_);
   return tcpConnections_;
+}
+
+bool FakeController::WaitForConnections(size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return arrived_.wait_for(guard, timeout, [&] { return tcpConnections_ >= count; });
 }
 
 void FakeController::ClearLog() {

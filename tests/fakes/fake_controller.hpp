@@ -20,7 +20,7 @@ namespace fakes {
 
 // What the controller says about itself to the identification queries.
 struct FakeIdentity {
-  std::string identity = "VKT4040 Rev 1.0b";  // Ctrl-R Ctrl-V
+  std::string identity = "VKT4140 Rev 1.0b";  // Ctrl-R Ctrl-V
   std::string serialNumber = "1234";          // "MG_BN{Z10.0}"
   std::string optionReport;                   // "ID"; empty answers a bare prompt
   std::string capabilities;                   // "QP"; empty answers a bare prompt
@@ -47,7 +47,8 @@ struct FakeChannel {
 
 struct FakeReceived {
   FakeChannel channel;
-  std::string bytes;  // one TCP read or one datagram, exactly as it arrived
+  uint16_t peerPort = 0;  // the sender's port
+  std::string bytes;      // one TCP read or one datagram, exactly as it arrived
 };
 
 struct FakeCommand {
@@ -105,10 +106,18 @@ public:
   std::vector<FakeCommand> Commands();
   // Texts of the commands that met one channel.
   std::vector<std::string> CommandsOn(FakeChannel channel);
+  // Everything that arrived on one channel, joined.
+  std::string ReceivedBytes(FakeChannel channel);
+  // Waits until the bytes that arrived on the channel hold the text.
+  bool WaitForBytes(FakeChannel channel, const std::string& text,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
   // Waits until the command has arrived count times in all.
   bool WaitForCommand(const std::string& text, size_t count = 1,
                       std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+  // TCP connections accepted so far; a send right after a client connects waits for this.
   size_t TcpConnections();
+  bool WaitForConnections(size_t count,
+                          std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
   void ClearLog();
 
   class Handle;
@@ -120,7 +129,7 @@ private:
   void Serve(const std::shared_ptr<Handle>& handle, const std::string& chunk);
   std::string Answer(const std::shared_ptr<Handle>& handle, const std::string& command,
                      bool& close);
-  void Record(const FakeChannel& channel, const std::string& bytes);
+  void Record(const Handle& handle, const std::string& bytes);
   void OnLoop(std::function<void()> work);
   void Accept(size_t port);
 

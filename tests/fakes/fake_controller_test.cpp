@@ -72,7 +72,7 @@ TEST_F(FakeControllerTest, AnswersCommandsAndIdentificationQueries) {
   };
   const std::array<Case, 13> cases{{
       {"", ":"},
-      {"\x12\x16", "VKT4040 Rev 1.0b\r\n:"},
+      {"\x12\x16", "VKT4140 Rev 1.0b\r\n:"},
       {"MG_BN{Z10.0}", "1234\r\n:"},
       {"ID", "ICM1 ssi\r\n:"},
       {"QP", "PR 80,2000,1\r\nVA 16000,30,510,510\r\n:"},
