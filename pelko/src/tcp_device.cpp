@@ -23,7 +23,7 @@ constexpr size_t kPacedWrite = 448;
 constexpr uint32_t kPaceMilliseconds = 26;
 }  // namespace
 
-TcpDevice::TcpDevice(asio::io_context& io) : step(io), ioContext(&io), socket(io) {}
+TcpDevice::TcpDevice(asio::io_context& io) : step(io), socket(io) {}
 
 TcpDevice::~TcpDevice() {
   boost::system::error_code ignored;

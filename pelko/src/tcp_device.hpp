@@ -49,8 +49,8 @@ private:
   bool sendPending = false;
   // Bumped by Close so the handlers of operations it cancelled store nothing.
   uint32_t generation = 0;
+  // Runs the handle's I/O context for every blocking step.
   BlockingStep step;
-  boost::asio::io_context* ioContext;
   boost::asio::ip::tcp::socket socket;
   bool open = false;
   bool unsolicitedPort = false;

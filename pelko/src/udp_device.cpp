@@ -42,7 +42,20 @@ DatagramKind ClassifyDatagram(const char* bytes, size_t length) {
   return DatagramKind::Text;
 }
 
-UdpDevice::UdpDevice(asio::io_context& io) : step(io), ioContext(&io), socket(io) {}
+DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* record,
+                          std::deque<uint8_t>& interrupts) {
+  const DatagramKind kind = ClassifyDatagram(bytes, length);
+  if (kind == DatagramKind::Record && record) {
+    std::memcpy(record->bytes, bytes, std::min(length, sizeof record->bytes));
+  } else if (kind == DatagramKind::Interrupt) {
+    for (size_t i = 1; i + 1 < length; ++i) {
+      if (interrupts.size() < kInterruptLimit) interrupts.push_back(static_cast<uint8_t>(bytes[i]));
+    }
+  }
+  return kind;
+}
+
+UdpDevice::UdpDevice(asio::io_context& io) : step(io), socket(io) {}
 
 UdpDevice::~UdpDevice() {
   boost::system::error_code ignored;
@@ -127,21 +140,10 @@ bool UdpDevice::TryReceive() {
 }
 
 bool UdpDevice::TakeDatagram() {
-  const char* bytes = receiveBuffer.Bytes();
-  const size_t count = receiveBuffer.Count();
-  switch (ClassifyDatagram(bytes, count)) {
-    case DatagramKind::Record:
-      if (recordBuffer) std::memcpy(recordBuffer->bytes, bytes, count);
-      ++recordCounter;
-      break;
-    case DatagramKind::Interrupt:
-      for (size_t i = 1; i + 1 < count; ++i) {
-        if (interrupts.size() < kInterruptLimit) interrupts.push_back(static_cast<uint8_t>(bytes[i]));
-      }
-      break;
-    case DatagramKind::Text:
-      return false;
-  }
+  const DatagramKind kind = SortDatagram(receiveBuffer.Bytes(), receiveBuffer.Count(),
+                                         recordBuffer.get(), interrupts);
+  if (kind == DatagramKind::Text) return false;
+  if (kind == DatagramKind::Record) ++recordCounter;
   receiveBuffer.Clear();
   return true;
 }

@@ -21,6 +21,12 @@ namespace orvan {
 enum class DatagramKind { Text, Record, Interrupt };
 DatagramKind ClassifyDatagram(const char* bytes, size_t length);
 
+// Takes what a datagram carries: a record's bytes into the record (when there is one, at most
+// its 512 bytes), an interrupt's status bytes onto the queue (at most 64 held). Text is left
+// to the caller. Returns the kind.
+DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* record,
+                          std::deque<uint8_t>& interrupts);
+
 class UdpDevice : public OrvanDevice, public std::enable_shared_from_this<UdpDevice> {
 public:
   explicit UdpDevice(boost::asio::io_context& io);
@@ -58,8 +64,8 @@ private:
   int16_t pendingReceives = 0;
   bool sendPending = false;
   uint32_t generation = 0;
+  // Runs the handle's I/O context for every blocking step.
   BlockingStep step;
-  boost::asio::io_context* ioContext;
   boost::asio::ip::udp::socket socket;
   // Where sends go; follows the port of the controller's datagrams.
   boost::asio::ip::udp::endpoint remoteEndpoint;
