@@ -2,8 +2,6 @@
 // acknowledge long or unsolicited reads with a line feed, and records through "QR".
 #include "tcp_device.hpp"
 
-#include <boost/asio/connect.hpp>
-
 #include <algorithm>
 #include <cstring>
 

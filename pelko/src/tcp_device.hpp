@@ -4,7 +4,6 @@
 
 #include <boost/asio/ip/tcp.hpp>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>

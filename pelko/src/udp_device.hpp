@@ -4,7 +4,6 @@
 
 #include <boost/asio/ip/udp.hpp>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
