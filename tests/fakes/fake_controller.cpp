@@ -14,7 +14,7 @@
 #include <set>
 #include <stdexcept>
 
-namespace fakes {
+namespace orvan::fakes {
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -523,4 +523,4 @@ void FakeController::ClearLog() {
   commands_.clear();
 }
 
-}  // namespace fakes
+}  // namespace orvan::fakes

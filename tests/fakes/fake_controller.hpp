@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace fakes {
+namespace orvan::fakes {
 
 // What the controller says about itself to the identification queries.
 struct FakeIdentity {
@@ -150,4 +150,4 @@ private:
   size_t tcpConnections_ = 0;
 };
 
-}  // namespace fakes
+}  // namespace orvan::fakes

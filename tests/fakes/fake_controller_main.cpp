@@ -13,7 +13,7 @@
 namespace po = boost::program_options;
 
 int main(int argc, char** argv) {
-  fakes::FakeControllerSettings settings;
+  orvan::fakes::FakeControllerSettings settings;
   po::options_description described("fake_controller");
   described.add_options()("help", "this text")(
       "address", po::value(&settings.address)->default_value(settings.address), "IPv4 address")(
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
       std::cout << described;
       return 0;
     }
-    fakes::FakeController controller(settings);
+    orvan::fakes::FakeController controller(settings);
     controller.Start();
     std::cout << "ready " << controller.Address() << ' ' << controller.CommandPort() << ' '
               << controller.UnsolicitedPort() << std::endl;

@@ -40,13 +40,13 @@ std::string ReceiveDatagram(udp::socket& socket) {
 class FakeControllerTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    fakes::FakeControllerSettings settings;
+    orvan::fakes::FakeControllerSettings settings;
     settings.address = "127.0.0.2";
     settings.commandPort = 23;
     settings.unsolicitedPort = 60007;
     settings.identity.optionReport = "ICM1 ssi";
     settings.identity.capabilities = "PR 80,2000,1\r\nVA 16000,30,510,510";
-    controller = std::make_unique<fakes::FakeController>(settings);
+    controller = std::make_unique<orvan::fakes::FakeController>(settings);
     controller->Start();
   }
 
@@ -62,7 +62,7 @@ protected:
   }
 
   asio::io_context io;
-  std::unique_ptr<fakes::FakeController> controller;
+  std::unique_ptr<orvan::fakes::FakeController> controller;
 };
 
 TEST_F(FakeControllerTest, AnswersCommandsAndIdentificationQueries) {
@@ -89,7 +89,7 @@ TEST_F(FakeControllerTest, AnswersCommandsAndIdentificationQueries) {
   for (const auto& c : cases) EXPECT_EQ(Ask(socket, c.command), c.reply) << c.command;
   EXPECT_EQ(Ask(socket, "MG \"hello\""), "hello\r\n:");
   // The binary record reply: the record, then the prompt.
-  EXPECT_EQ(Ask(socket, "QR"), fakes::FakeController::MakeRecord(64) + ":");
+  EXPECT_EQ(Ask(socket, "QR"), orvan::fakes::FakeController::MakeRecord(64) + ":");
 }
 
 TEST_F(FakeControllerTest, IgnoresBareLineFeedsButRecordsThem) {
@@ -115,7 +115,7 @@ TEST_F(FakeControllerTest, SendsEachStreamToTheHandleThatAskedForIt) {
   controller->SendMessage("hi");
   EXPECT_EQ(ReceiveDatagram(channel), "\xE8\xE9");
   controller->SendRecord();
-  EXPECT_EQ(ReceiveDatagram(channel), fakes::FakeController::MakeRecord(64));
+  EXPECT_EQ(ReceiveDatagram(channel), orvan::fakes::FakeController::MakeRecord(64));
   controller->SendInterrupt("\x0A\x0B");
   EXPECT_EQ(ReceiveDatagram(channel), std::string("\x01\x0A\x0B\x00", 4));
   EXPECT_EQ(controller->CommandsOn({true, 60007}),
@@ -142,7 +142,7 @@ TEST_F(FakeControllerTest, MessagesGoToTcpWithoutSubscriberAndScriptsCanClose) {
 }
 
 TEST(FakeControllerPorts, PicksOneFreePortForTcpAndUdp) {
-  fakes::FakeController controller;
+  orvan::fakes::FakeController controller;
   controller.Start();
   ASSERT_NE(controller.CommandPort(), 0);
   ASSERT_NE(controller.UnsolicitedPort(), 0);

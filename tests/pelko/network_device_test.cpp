@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "description.hpp"
+#include "error_code.hpp"
 #include "fake_controller.hpp"
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
@@ -22,6 +23,7 @@
 namespace {
 
 using namespace orvan;
+using orvan::fakes::CodeOf;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -55,15 +57,6 @@ protected:
     auto device = std::make_shared<NetworkDevice>(io);
     device->Open(options);
     return device;
-  }
-
-  int32_t CodeOf(const std::function<void()>& operation) {
-    try {
-      operation();
-    } catch (const OrvanError& e) {
-      return e.Code();
-    }
-    return 0;
   }
 
   boost::asio::io_context io;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "description.hpp"
+#include "error_code.hpp"
 #include "fake_controller.hpp"
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
@@ -18,6 +19,7 @@
 namespace {
 
 using namespace orvan;
+using orvan::fakes::CodeOf;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -40,15 +42,6 @@ protected:
   }
 
   fakes::FakeChannel CommandSide() const { return {false, controller.CommandPort()}; }
-
-  int32_t CodeOf(const std::function<void()>& operation) {
-    try {
-      operation();
-    } catch (const OrvanError& e) {
-      return e.Code();
-    }
-    return 0;
-  }
 
   boost::asio::io_context io;
   size_t connections = 0;

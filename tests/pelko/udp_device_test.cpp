@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "description.hpp"
+#include "error_code.hpp"
 #include "fake_controller.hpp"
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
@@ -19,6 +20,7 @@
 namespace {
 
 using namespace orvan;
+using orvan::fakes::CodeOf;
 using boost::asio::ip::udp;
 using std::chrono::milliseconds;
 
@@ -78,15 +80,6 @@ protected:
   }
 
   void Datagram(const std::string& bytes) { controller.SendDatagram(controller.CommandPort(), bytes); }
-
-  int32_t CodeOf(const std::function<void()>& operation) {
-    try {
-      operation();
-    } catch (const OrvanError& e) {
-      return e.Code();
-    }
-    return 0;
-  }
 
   boost::asio::io_context io;
   fakes::FakeController controller;
