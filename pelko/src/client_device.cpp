@@ -74,6 +74,15 @@ int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
+ShellAnswer CollectShellReply(const char* bytes, size_t count, std::string& reply) {
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes[i] == '\\') return ShellAnswer::Refused;
+    if (bytes[i] == '~') return ShellAnswer::Complete;
+    reply += bytes[i];
+  }
+  return ShellAnswer::Incomplete;
+}
+
 // Everything one TLS connection owns, so a pending operation of an older connection
 // writes only into its own buffers.
 struct ClientDevice::TlsLink {
@@ -363,10 +372,13 @@ std::string ClientDevice::ShellExchange(int32_t& mode, const std::string& text, 
       ReceiveSub(*channel, timeout);
       count = channel->link->received.CopyOut(*this, chunk.data(), chunk.size(), false);
     }
-    for (size_t i = 0; i < count; ++i) {
-      if (chunk[i] == '\\') throw OrvanError(-20001, "backslash returned");
-      if (chunk[i] == '~') return TrimLineEnds(reply);
-      reply += chunk[i];
+    switch (CollectShellReply(chunk.data(), count, reply)) {
+      case ShellAnswer::Refused:
+        throw OrvanError(-20001, "backslash returned");
+      case ShellAnswer::Complete:
+        return TrimLineEnds(reply);
+      case ShellAnswer::Incomplete:
+        break;
     }
     if (reply.size() > kReplyLimit)
       throw OrvanError(-10004, "shell reply exceeds " + std::to_string(kReplyLimit) + " bytes");

@@ -30,6 +30,12 @@ constexpr int32_t kModeCooked = 2;
 // The most bytes one channel send or receive moves.
 constexpr size_t kChannelBlock = 1024;
 
+// How far one receive took a shell reply: the server ends a reply with "~" (what follows in
+// the same receive is dropped) and refuses with "\" anywhere.
+enum class ShellAnswer { Incomplete, Complete, Refused };
+// Appends the bytes of one receive to the reply, up to the terminator. Pure, for the fuzzer.
+ShellAnswer CollectShellReply(const char* bytes, size_t count, std::string& reply);
+
 class ClientDevice : public OrvanDevice, public std::enable_shared_from_this<ClientDevice> {
 public:
   struct TlsLink;

@@ -452,6 +452,22 @@ TEST_F(ClientDeviceTest, KeepAliveSkipsPassCountedRuns) {
   device->Close();
 }
 
+TEST_F(ClientDeviceTest, KeepAliveNeverCutsIntoAnExchange) {
+  Serve();
+  options->subscribeMG = true;
+  auto device = std::make_shared<ClientDevice>(io);
+  device->SetKeepAlivePeriod(milliseconds(1));
+  device->Open(options);
+  // Every command's reply is read under the same lock the keep-alive takes for its sends.
+  for (int i = 0; i < 300; ++i) {
+    const std::string text = "n" + std::to_string(i);
+    ASSERT_EQ(device->Command("MG \"" + text + "\"", true, -1, true), text);
+    ASSERT_EQ(device->Shell("te", true), "");
+  }
+  EXPECT_TRUE(server->WaitUntil([&] { return server->TlsBytes().find(kEscK) != std::string::npos; }));
+  device->Close();
+}
+
 TEST_F(ClientDeviceTest, DestroyingAnOpenDeviceDoesNotWaitForTheKeepAlive) {
   Serve();
   auto device = OpenDevice();
