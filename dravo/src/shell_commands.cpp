@@ -1,4 +1,5 @@
 // The shell's line handler, its command dispatcher and every command with its option table.
+#include <algorithm>
 #include <boost/algorithm/string.hpp>
 #include <boost/program_options.hpp>
 #include <map>
@@ -17,7 +18,6 @@ namespace po = boost::program_options;
 
 namespace {
 
-constexpr int kFailure = -1;
 constexpr const char* kHelpText = "Print help, all other options ignored.";
 constexpr const char* kProtocolWord = "tcp";
 
@@ -61,6 +61,32 @@ bool IsSerialAddress(const std::string& address) {
 bool IsPciAddress(const std::string& address) {
   return Contains(address, "PCI") || Contains(address, "RUREZIVU") ||
          Contains(address, "/dev/rurezivu");
+}
+
+// Boost fills placeholders into its error text until none is left, so a client's word that
+// holds a placeholder would make it loop for ever: client words enter the text without '%'.
+struct OptionErrorText : po::error_with_option_name {
+  static std::string Of(po::error_with_option_name& error) {
+    auto& substitutions = error.*(&OptionErrorText::m_substitutions);
+    for (auto& substitution : substitutions) {
+      std::replace(substitution.second.begin(), substitution.second.end(), '%', '?');
+    }
+    return error.what();
+  }
+};
+
+// A socket port read without Boost's 16-bit conversion, which overflows on some non-digits.
+struct Port {
+  std::uint16_t value = 0;
+};
+
+void validate(boost::any& target, const std::vector<std::string>& values, Port*, int) {
+  po::validators::check_first_occurrence(target);
+  const std::string& text = po::validators::get_single_string(values);
+  const bool digits = !text.empty() && text.size() <= 5 &&
+                      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (!digits || std::stoul(text) > 65535) throw po::invalid_option_value(text);
+  target = Port{static_cast<std::uint16_t>(std::stoul(text))};
 }
 
 }  // namespace
@@ -122,6 +148,8 @@ void Shell::RunCommand(std::vector<std::string> words) {
     (this->*command->second)(words);
   } catch (const IError&) {
     throw;
+  } catch (po::error_with_option_name& e) {
+    Fail(OptionErrorText::Of(e));
   } catch (const std::exception& e) {
     Fail(e.what());
   }
@@ -153,10 +181,11 @@ void Shell::OpenCommand(const std::vector<std::string>& args) {
   auto parameters = std::make_unique<OpenParameters>();
   std::string protocol;
   std::string handshake;
+  Port port{parameters->port};
   auto table = Table("Opens a resource to an address. No args lists current resources.");
   table.add_options()
       ("address,a", po::value<std::string>(&parameters->address), "Simple address to hardware.")
-      ("port", po::value<std::uint16_t>(&parameters->port)->implicit_value(23), "Socket port.")
+      ("port", po::value<Port>(&port)->implicit_value(Port{23}, "23"), "Socket port.")
       ("protocol,p", po::value<std::string>(&protocol)->implicit_value("udp"),
        "Protocol for Ethernet connection (udp, tcp).")
       ("baud,b", po::value<std::uint32_t>(&parameters->baud)->implicit_value(115200), "Baud rate.")
@@ -164,6 +193,7 @@ void Shell::OpenCommand(const std::vector<std::string>& args) {
        "Hardware handshaking (hardware, none).");
   const auto given = Parse(args, table, {"address"}, false);
   const bool portGiven = given.count("port") > 0;
+  parameters->port = port.value;
   if (protocol == kProtocolWord) {
     parameters->kind = kKindTcp;
     if (!portGiven) parameters->port = 23;
