@@ -74,6 +74,11 @@ void Shell::ConsumeByte(std::uint8_t byte) {
 }
 
 void Shell::Escape(std::uint8_t letter) {
+  // Raw bytes received before an escape that leaves raw mode are data the client sent, not a
+  // partial line: they are written whatever chunk they arrived in.
+  const bool leavesRaw = mode_ == kRawMode && (letter == 'C' || letter == 'c' ||
+                                               letter == 'S' || letter == 's');
+  if (leavesRaw && !line_.empty()) FlushRaw();
   switch (letter) {
     case 'C':
     case 'c':

@@ -250,6 +250,18 @@ TEST_F(ShellTest, RawBytesReachTheControllerInTheOrderSent) {
   EXPECT_EQ(Resource(1).done, 1);
 }
 
+TEST_F(ShellTest, RawBytesBeforeAnEscapeInTheSameChunkAreWritten) {
+  LinkTo1(1);
+  Feed("abc");
+  Start(0);
+  Feed("def" + kEsc + "sl\r");
+  EXPECT_EQ(Resource(1).written, "abcdef");
+  EXPECT_EQ(owner.Take(), "1\r\n~");
+  Feed(kEsc + "rghi" + kEsc + "c");
+  EXPECT_EQ(Resource(1).written, "abcdefghi");
+  EXPECT_EQ(Resource(1).done, 1);
+}
+
 TEST_F(ShellTest, RawChunkLongerThanARequestIsWrittenWhole) {
   LinkTo1(1);
   std::string chunk;
