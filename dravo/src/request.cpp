@@ -1,13 +1,12 @@
-// Request construction and its operation-code queue.
+// Building requests and taking their operation codes.
 #include "request.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-Request::Request(const std::uint8_t* data, std::size_t count, std::weak_ptr<Requestor> issuer)
-    : requestor(std::move(issuer)) {
-  length = std::min(count, kCapacity);
-  if (length > 0) std::memcpy(bytes.data(), data, length);
+Request::Request(const uint8_t* bytes, size_t count, std::weak_ptr<Requestor> issuer)
+    : length(std::min(count, kMaxLength)), requestor(std::move(issuer)) {
+  if (length > 0) std::memcpy(commandBytes.data(), bytes, length);
 }
 
 std::shared_ptr<Request> Request::RequestWithOp(int code, std::weak_ptr<Requestor> issuer) {
@@ -16,7 +15,7 @@ std::shared_ptr<Request> Request::RequestWithOp(int code, std::weak_ptr<Requesto
   return request;
 }
 
-std::shared_ptr<Request> Request::RequestWithControl(std::uint32_t parameter, std::uint32_t value,
+std::shared_ptr<Request> Request::RequestWithControl(uint32_t parameter, uint32_t value,
                                                      std::weak_ptr<Requestor> issuer) {
   auto request = RequestWithOp(kSetControl, std::move(issuer));
   request->controlParameter = parameter;
@@ -24,12 +23,10 @@ std::shared_ptr<Request> Request::RequestWithControl(std::uint32_t parameter, st
   return request;
 }
 
-void Request::PushOp(int code) { operations.push_back(code); }
-
 int Request::PopOp() {
-  if (operations.empty()) return 0;
-  const int code = operations.front();
-  operations.pop_front();
+  if (operationCodes.empty()) return 0;
+  const int code = operationCodes.front();
+  operationCodes.pop_front();
   return code;
 }
 

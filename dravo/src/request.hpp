@@ -1,5 +1,5 @@
-// One unit of work a client connection hands to a hardware resource: command bytes to write,
-// and/or operation codes that change the connection's subscriptions at that resource.
+// What a client connection hands to a resource: up to 449 command bytes for the controller
+// and operation codes for the resource (join or leave its subscriber sets, set an option).
 #pragma once
 
 #include <array>
@@ -11,9 +11,8 @@
 class Requestor;
 
 class Request {
- public:
-  // A controller command, its CR included, never exceeds this.
-  static constexpr std::size_t kCapacity = 449;
+public:
+  static constexpr size_t kMaxLength = 449;
 
   // Operation codes the resource applies.
   static constexpr int kJoinLinked = 1;
@@ -25,20 +24,18 @@ class Request {
   static constexpr int kJoinInterrupts = 7;
   static constexpr int kLeaveInterrupts = 8;
   static constexpr int kSetControl = 9;
-
   // Control parameters of kSetControl.
-  static constexpr std::uint32_t kControlBaud = 2;
-  static constexpr std::uint32_t kControlStopBits = 3;
+  static constexpr uint32_t kControlBaud = 2;
+  static constexpr uint32_t kControlStopBits = 3;
 
-  // Copies at most kCapacity bytes.
-  Request(const std::uint8_t* bytes, std::size_t length, std::weak_ptr<Requestor> requestor);
-
+  // Copies at most kMaxLength bytes; no operation codes.
+  Request(const uint8_t* bytes, size_t length, std::weak_ptr<Requestor> requestor);
   static std::shared_ptr<Request> RequestWithOp(int code, std::weak_ptr<Requestor> requestor);
-  static std::shared_ptr<Request> RequestWithControl(std::uint32_t parameter, std::uint32_t value,
+  static std::shared_ptr<Request> RequestWithControl(uint32_t parameter, uint32_t value,
                                                      std::weak_ptr<Requestor> requestor);
 
-  void PushOp(int code);
-  // The first code, removed; 0 when none is left.
+  void PushOp(int code) { operationCodes.push_back(code); }
+  // The first operation code, removed; 0 when none is left.
   int PopOp();
 
   // The connection no longer wants this request served (its client gave up on the reply):
@@ -46,10 +43,10 @@ class Request {
   // requests of a connection that has gone.
   void Withdraw();
 
-  std::array<std::uint8_t, kCapacity> bytes{};
-  std::uint64_t length = 0;
-  std::weak_ptr<Requestor> requestor;
-  std::deque<int> operations;
-  std::uint32_t controlParameter = 0;
-  std::uint32_t controlValue = 0;
+  std::array<uint8_t, kMaxLength> commandBytes{};
+  uint64_t length = 0;
+  std::weak_ptr<Requestor> requestor;  // weak, so a queued request keeps no closed client alive
+  std::deque<int> operationCodes;
+  uint32_t controlParameter = 0;
+  uint32_t controlValue = 0;
 };

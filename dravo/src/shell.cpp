@@ -20,7 +20,7 @@ constexpr int kFailure = -1;
 
 Shell::Shell(ShellOwner& owner, ShellServer& server, bool mdnsSupported)
     : owner_(owner), server_(server), mdnsSupported_(mdnsSupported) {
-  line_.reserve(Request::kCapacity);
+  line_.reserve(Request::kMaxLength);
 }
 
 Shell::~Shell() = default;
@@ -64,7 +64,7 @@ void Shell::ConsumeByte(std::uint8_t byte) {
         FrameCooked();
       } else {
         // Room for the CR that ends the command.
-        Append(byte, Request::kCapacity - 1);
+        Append(byte, Request::kMaxLength - 1);
       }
       break;
     default:
@@ -158,7 +158,7 @@ void Shell::FlushRaw() {
   } else if (resource) {
     resource->QueueWrite(line_.data(), line_.size());
   } else {
-    const std::size_t first = std::min(line_.size(), Request::kCapacity);
+    const std::size_t first = std::min(line_.size(), Request::kMaxLength);
     rawBacklog_.clear();
     if (SubmitCommand(line_.data(), first)) {
       rawBacklog_.assign(line_.begin() + static_cast<std::ptrdiff_t>(first), line_.end());
@@ -280,8 +280,8 @@ void Shell::OnRequestReady(const std::shared_ptr<Request>& request,
   }
   pendingRequest_ = request;
   servingResource_ = resource;
-  tracker_.Start(request->bytes.data(), request->length);
-  resource->QueueWrite(request->bytes.data(), request->length);
+  tracker_.Start(request->commandBytes.data(), request->length);
+  resource->QueueWrite(request->commandBytes.data(), request->length);
   if (lastWaiting && !rawBacklog_.empty()) {
     resource->QueueWrite(rawBacklog_.data(), rawBacklog_.size());
     rawBacklog_.clear();

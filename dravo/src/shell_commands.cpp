@@ -21,6 +21,12 @@ namespace {
 constexpr const char* kHelpText = "Print help, all other options ignored.";
 constexpr const char* kProtocolWord = "tcp";
 
+// Resource kinds.
+constexpr std::uint32_t kKindTcp = 0;
+constexpr std::uint32_t kKindUdp = 1;
+constexpr std::uint32_t kKindSerial = 2;
+constexpr std::uint32_t kKindPci = 3;
+
 // A command's option table: the caption, the common help option, the library's layout.
 po::options_description Table(const std::string& caption) {
   po::options_description table(caption, po::options_description::m_default_line_length,
@@ -179,6 +185,10 @@ void Shell::LinkCommand(const std::vector<std::string>& args) {
 
 void Shell::OpenCommand(const std::vector<std::string>& args) {
   auto parameters = std::make_unique<OpenParameters>();
+  parameters->baud = 115200;
+  parameters->hardwareHandshake = true;
+  parameters->port = 60007;
+  parameters->kind = kKindUdp;
   std::string protocol;
   std::string handshake;
   Port port{parameters->port};

@@ -18,7 +18,7 @@ TEST(RequestTest, KeepsAtMostItsCapacityOfCommandBytes) {
     const std::string bytes(length, 'x');
     const Request request(reinterpret_cast<const std::uint8_t*>(bytes.data()), length, Issuer());
     EXPECT_EQ(request.length, std::min<std::size_t>(length, 449)) << length;
-    EXPECT_TRUE(request.operations.empty());
+    EXPECT_TRUE(request.operationCodes.empty());
     EXPECT_FALSE(request.requestor.expired());
   }
 }

@@ -12,6 +12,11 @@
 
 namespace {
 
+constexpr std::uint32_t kKindTcp = 0;
+constexpr std::uint32_t kKindUdp = 1;
+constexpr std::uint32_t kKindSerial = 2;
+constexpr std::uint32_t kKindPci = 3;
+
 const std::string kEsc = "\x1b";
 
 class ShellTest : public testing::Test {
@@ -178,7 +183,7 @@ TEST_F(ShellTest, UnlinkLeavesTheResourceAndItsSubscriptions) {
   ASSERT_EQ(server.submitted.size(), 2u);
   EXPECT_EQ(server.submitted[0].id, 1u);
   auto& leave = *server.submitted[0].request;
-  EXPECT_EQ(std::vector<int>(leave.operations.begin(), leave.operations.end()),
+  EXPECT_EQ(std::vector<int>(leave.operationCodes.begin(), leave.operationCodes.end()),
             (std::vector<int>{2, 4, 8}));
   EXPECT_EQ(server.submitted[1].id, 2u);
   EXPECT_EQ(server.submitted[1].request->PopOp(), 1);

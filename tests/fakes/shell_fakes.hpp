@@ -110,7 +110,7 @@ class FakeShellServer : public ShellServer {
   // The command bytes of the n-th submission from the end (0 = last).
   std::string Bytes(std::size_t back = 0) const {
     const auto& request = submitted.at(submitted.size() - 1 - back).request;
-    return std::string(reinterpret_cast<const char*>(request->bytes.data()), request->length);
+    return std::string(reinterpret_cast<const char*>(request->commandBytes.data()), request->length);
   }
 
   // Ids that have a resource; the shell may link to them.

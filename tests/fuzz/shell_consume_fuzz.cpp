@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     owner.written.clear();
   }
   for (const auto& submission : server.submitted) {
-    if (submission.request->length > Request::kCapacity) std::abort();
+    if (submission.request->length > Request::kMaxLength) std::abort();
   }
   return 0;
 }

@@ -1,0 +1,132 @@
+// A shell session with the running server, driven by OpenSSL's own command-line client:
+// lines ended by CR, answers ended by "~" or "\", and "quit" closing the connection.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "dravo_server_fixture.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One child process with its standard input and output on pipes.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv) {
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      for (int fd : {in[0], in[1], out[0], out[1], null}) close(fd);
+      std::vector<char*> args;
+      for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+  }
+  ~Child() {
+    if (input_ >= 0) close(input_);
+    if (output_ >= 0) close(output_);
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool Started() const { return pid_ > 0; }
+  bool Write(const std::string& bytes) {
+    return write(input_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+  // Reads until the output ends with `end`, the output closes, or the time is up.
+  std::string ReadUntil(const std::string& end, std::chrono::milliseconds limit) {
+    std::string got;
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+      if (!end.empty() && got.size() >= end.size() &&
+          got.compare(got.size() - end.size(), end.size(), end) == 0) {
+        break;
+      }
+      pollfd readable{output_, POLLIN, 0};
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (poll(&readable, 1, static_cast<int>(std::max<long long>(left, 1))) <= 0) continue;
+      char buffer[512];
+      const ssize_t n = read(output_, buffer, sizeof buffer);
+      if (n <= 0) {
+        closed_ = true;
+        break;
+      }
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  bool OutputClosed() const { return closed_; }
+  // The exit status, or -1 when the child has not ended within the limit.
+  int Wait(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  bool closed_ = false;
+  bool exited_ = false;
+};
+
+TEST_F(DravoServerFixture, OpensslClientSession) {
+  Child client({"openssl", "s_client", "-quiet", "-connect", "127.0.0.1:23"});
+  ASSERT_TRUE(client.Started());
+  const std::chrono::milliseconds answerLimit(10000);
+  struct Exchange {
+    std::string line;
+    std::string answer;
+  };
+  const Exchange session[] = {
+      {"a -v", "1.33.4\r\n~"},
+      {"a -c", "1\r\n~"},
+      {"no such command", "\\"},
+      {"te", "invalid dravo command\r\n~"},
+  };
+  for (const auto& exchange : session) {
+    ASSERT_TRUE(client.Write(exchange.line + "\r"));
+    EXPECT_EQ(client.ReadUntil(exchange.answer, answerLimit), exchange.answer) << exchange.line;
+  }
+  // quit answers nothing: the server closes the connection and the client ends.
+  ASSERT_TRUE(client.Write("quit\r"));
+  EXPECT_EQ(client.ReadUntil("", answerLimit), "");
+  EXPECT_TRUE(client.OutputClosed());
+  EXPECT_NE(client.Wait(answerLimit), -1);
+}
+
+}  // namespace
