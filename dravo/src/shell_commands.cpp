@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "config_store.hpp"
 #include "i_error.hpp"
 #include "open_parameters.hpp"
 #include "publish_settings.hpp"
@@ -457,6 +458,10 @@ void Shell::CtrlCommand(const std::vector<std::string>& args) {
   Reply(0, "");
 }
 
-void Shell::SavePublishSettings(const PublishSettings&) {
-  throw std::runtime_error("settings store not available");
+void Shell::SavePublishSettings(const PublishSettings& settings) {
+  // The store writes itself back when it goes; the port is not kept.
+  ConfigStore store;
+  auto& tree = store.Modify();
+  tree.put(ConfigStore::kServerPublish, settings.publish);
+  tree.put(ConfigStore::kServerName, settings.name);
 }

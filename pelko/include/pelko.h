@@ -26,6 +26,49 @@ typedef union OrvDataRecord {
   uint8_t bytes[512];
 } OrvDataRecord;
 
+/* The hardware behind a connection, as identification found it (1432 bytes). Texts fill
+ * their field and end in a NUL only when shorter than it; integers are 32-bit little-endian. */
+typedef struct OrvDescription {
+  char identity[40];
+  char axisLetters[32];
+  char letterList3[32];
+  char planeLettersMN[8];
+  char planeLettersST[8];
+  char optionWords[80];
+  char letterList2[32];
+  char modelKey[16];
+  char options[15];
+  char developmentSuffix[16];
+  char serialNumber[16];
+  char address[16];
+  char reserved1[16];
+  char optionReport[1024];
+  char reserved2[1];
+  int32_t busKind; /* 0 PCI, 1 serial, 2 network */
+  int32_t word1;
+  int32_t word2;
+  int32_t charactersPerLine;
+  int32_t programLines;
+  int32_t flag1;
+  int32_t word3;
+  int32_t sampleRate;
+  int32_t ecWord1;
+  int32_t ecWord2;
+  int32_t qqWord;
+  int32_t flags; /* ORV_DESCRIPTION_* bits */
+  int32_t axisCodes[8];
+} OrvDescription;
+
+#define ORV_DESCRIPTION_FIRMWARE_OVER_BUS 0x1
+#define ORV_DESCRIPTION_LINE_ACKNOWLEDGED 0x2
+#define ORV_DESCRIPTION_PACING 0x4
+
+#ifdef __cplusplus
+static_assert(sizeof(OrvDescription) == 1432, "OrvDescription is 1432 bytes");
+#else
+_Static_assert(sizeof(OrvDescription) == 1432, "OrvDescription is 1432 bytes");
+#endif
+
 /* Progress of writes, downloads and firmware loads: bytes done of total. */
 typedef void (*OrvProgressCallback)(uint32_t done, uint32_t total, void* user);
 

@@ -12,6 +12,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "option_error_text.hpp"
 #include "orvan_error.hpp"
 
 namespace orvan {
@@ -150,15 +151,6 @@ void ApplyLists(const po::variables_map& vm, OrvanOptions& o) {
   if (vm["osq"].as<bool>()) o.osq = true;
 }
 
-// The parser's own message. Its placeholder substitution never ends when a value itself holds
-// "%value%" or a like placeholder, so such input gets a plain message naming the option.
-std::string ParserMessage(const po::error_with_option_name& e, const std::vector<std::string>& tokens) {
-  for (const auto& token : tokens) {
-    if (token.find('%') != std::string::npos) return "bad value or option near " + e.get_option_name();
-  }
-  return e.what();
-}
-
 }  // namespace
 
 int32_t OrvanOptions::AddressKind() const {
@@ -187,10 +179,8 @@ void ParseOpenOptions(const std::vector<std::string>& tokens,
     po::store(po::command_line_parser(tokens).options(desc).positional(bare).run(), vm);
     po::notify(vm);
     ApplyLists(vm, o);
-  } catch (const po::error_with_option_name& e) {
-    throw OrvanError(-10006, ParserMessage(e, tokens));
   } catch (const std::exception& e) {
-    throw OrvanError(-10006, e.what());
+    throw OrvanError(-10006, OptionErrorText::Of(e));
   }
 }
 

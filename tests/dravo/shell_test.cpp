@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "config_store.hpp"
 #include "i_error.hpp"
 #include "request.hpp"
 #include "shell_fakes.hpp"
@@ -536,6 +539,27 @@ TEST_F(ShellTest, PingThatCannotStartAnswersItsError) {
   server.pingFails = true;
   EXPECT_EQ(Line("ping 10.0.0.2"), "\\");
   EXPECT_EQ(shell.LastError(), "socket: Operation not permitted");
+}
+
+TEST_F(ShellTest, PublishWithSaveStoresNameAndFlagBeforeItRestarts) {
+  char folder[] = "/tmp/shell-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  setenv("ORVAN_PROGRAM_DATA", folder, 1);
+  EXPECT_EQ(Line("publish --name lab bench --port 23 --save"), "~");
+  {
+    ConfigStore store;
+    EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName, ""), "lab bench");
+    EXPECT_TRUE(store.Tree().get<bool>(ConfigStore::kServerPublish, false));
+  }
+  EXPECT_EQ(Line("publish --remove --name lab -s"), "~");
+  {
+    ConfigStore store;
+    EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName, ""), "lab");
+    EXPECT_FALSE(store.Tree().get<bool>(ConfigStore::kServerPublish, true));
+  }
+  EXPECT_EQ(server.calls, (std::vector<std::string>{"publish 1 lab bench 23", "publish 0 lab 23"}));
+  unsetenv("ORVAN_PROGRAM_DATA");
+  std::filesystem::remove_all(folder);
 }
 
 TEST(ShellMdnsTest, MdnsCommandsRefuseWithoutMdns) {

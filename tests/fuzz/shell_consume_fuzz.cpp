@@ -2,6 +2,7 @@
 // nothing crashes, every request stays within its capacity, and quit is the only way out.
 #include <cstdint>
 #include <cstdlib>
+#include <stdlib.h>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,14 @@ void Step(Shell& shell, FakeShellServer& server, std::size_t& started, const std
 }
 
 }  // namespace
+
+// "publish --save" writes settings: keep them in a folder of the fuzzer's own.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  static char folder[] = "/tmp/shell-fuzz-XXXXXX";
+  if (!mkdtemp(folder)) std::abort();
+  setenv("ORVAN_PROGRAM_DATA", folder, 1);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeShellOwner owner;

@@ -1,0 +1,114 @@
+// Abstract base of every connection to a controller. Subclasses bring the transport; the base
+// brings what all of them share: the command/reply engine, the unsolicited message queue,
+// the set-up after opening and the timeout rule of reads.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "pelko.h"
+
+namespace orvan {
+
+class Connection;
+class Description;
+struct OrvanOptions;
+
+// Values of BusType.
+constexpr int32_t kBusServerClient = 0;
+constexpr int32_t kBusTcp = 1;
+constexpr int32_t kBusUdp = 2;
+constexpr int32_t kBusPci = 3;
+constexpr int32_t kBusSerial = 4;
+
+// Codes of SetOption.
+constexpr int32_t kOptionPassThrough = 0;
+constexpr int32_t kOptionCommandMode = 1;
+constexpr int32_t kOptionBaud = 2;
+constexpr int32_t kOptionStopBits = 3;
+constexpr int32_t kOptionUnsolicitedPort = 4;
+constexpr int32_t kOptionPacing = 5;
+
+// The most a transport read may hand over at once.
+constexpr size_t kReadBlock = 406;
+// The unsolicited queue drops bytes beyond this.
+constexpr size_t kUnsolicitedLimit = 100000;
+// A reply this long is no controller's reply; a controller that keeps trickling bytes must not
+// make the library grow a buffer without end.
+constexpr size_t kReplyLimit = 4u << 20;
+
+class OrvanDevice {
+public:
+  OrvanDevice();
+  virtual ~OrvanDevice();
+  OrvanDevice(const OrvanDevice&) = delete;
+  OrvanDevice& operator=(const OrvanDevice&) = delete;
+
+  virtual void Open(const std::shared_ptr<OrvanOptions>& options) = 0;
+  virtual bool IsOpen() = 0;
+  virtual void Close() = 0;
+  // Set-up commands after opening; subclasses call this first and add their own.
+  virtual void Initialize();
+  // Bytes placed in the buffer; with separateUnsolicited, bytes with bit 7 set go to the queue.
+  virtual size_t Read(char* buffer, uint64_t length, bool separateUnsolicited, int32_t timeout) = 0;
+  // Bytes waiting; negative when the transport cannot tell.
+  virtual int32_t BytesAvailable() = 0;
+  virtual void Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) = 0;
+  // Sends one command and reads its reply up to the controller's prompt.
+  virtual std::string Command(const std::string& command, bool trim, int32_t timeout,
+                              bool throwOnError);
+  // Unsolicited message bytes, bit 7 cleared; the count placed in the buffer.
+  virtual size_t Message(char* buffer, uint64_t length, int32_t timeout);
+  virtual void SetRecordBuffer(const std::shared_ptr<OrvDataRecord>& record);
+  virtual int32_t Record(bool async, int32_t timeout) = 0;
+  virtual uint8_t Interrupt(int32_t timeout);
+  virtual void FirmwareDownload(const std::string& path, Connection& connection);
+  virtual int32_t BusType() = 0;
+  virtual void SetOption(int32_t option, int32_t value);
+  virtual void SetCallback(OrvProgressCallback callback, void* user);
+
+  // Appends the byte with bit 7 cleared; dropped once the queue is full.
+  void QueueUnsolicited(uint8_t byte);
+  // The timeout a subclass's Read waits: positive as given, negative the options timeout,
+  // zero "only if something is waiting".
+  int32_t EffectiveTimeout(int32_t timeout);
+  // One read of up to 406 bytes into the read buffer, failures swallowed; with check, a '?'
+  // among the bytes raises -10000 carrying them.
+  size_t ReadChunk(int32_t timeout, bool check);
+  // Reads until the byte arrives (the last read's count); '?' first raises -10000.
+  size_t WaitForByte(uint8_t byte);
+
+  // What the last ReadChunk or WaitForByte read.
+  const char* ReadBufferData() const { return readBuffer.data(); }
+  size_t UnsolicitedCount() const { return unsolicited.size(); }
+
+  // State the handle, the connection and the identification share with the device.
+  bool lost = false;
+  std::shared_ptr<Description> description;
+  std::shared_ptr<OrvDataRecord> recordBuffer;
+  bool promptState = false;
+  std::shared_ptr<OrvanOptions> options;
+  OrvProgressCallback progressCallback = nullptr;
+  void* callbackUser = nullptr;
+
+protected:
+  std::deque<uint8_t> unsolicited;
+  int32_t binaryState = 0;
+  int32_t binaryRemaining = -1;
+  std::array<char, kReadBlock> readBuffer{};
+
+private:
+  enum class Byte { Kept, Ended, ControllerError };
+  Byte ScanBinary(uint8_t byte, std::string& reply);
+};
+
+// The whole file as bytes; -10005 when it cannot be opened.
+std::string ReadWholeFile(const std::string& path);
+// Blocks the calling thread for the given milliseconds.
+void WaitMilliseconds(uint32_t milliseconds);
+
+}  // namespace orvan
