@@ -8,13 +8,13 @@
 
 #include "i_error.hpp"
 #include "request.hpp"
-#include "shell.hpp"
+#include "command_shell.hpp"
 #include "shell_fakes.hpp"
 
 namespace {
 
 // The input is cut at 0xFF into steps; a step's first byte says what it does with the rest.
-void Step(Shell& shell, FakeShellServer& server, std::size_t& started, const std::uint8_t* data,
+void Step(CommandShell& shell, FakeShellServer& server, std::size_t& started, const std::uint8_t* data,
           std::size_t size) {
   if (size == 0) return;
   const std::uint8_t* rest = data + 1;
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeShellServer server;
   for (std::uint32_t id : {1u, 2u}) server.resources[id] = std::make_shared<FakeShellResource>();
   server.addresses["10.0.0.2/"] = 1;
-  auto shell = std::make_unique<Shell>(owner, server, true);
+  auto shell = std::make_unique<CommandShell>(owner, server, true);
   std::size_t started = 0;
   std::size_t begin = 0;
   for (std::size_t i = 0; i <= size; ++i) {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (e.code != 0) std::abort();
       shell->FinishRequest();
       shell->Unlink();
-      shell = std::make_unique<Shell>(owner, server, true);
+      shell = std::make_unique<CommandShell>(owner, server, true);
     }
     begin = i + 1;
     owner.written.clear();

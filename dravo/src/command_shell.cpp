@@ -1,5 +1,5 @@
 // The byte stream, the modes and escapes, the request life of a connection, and its replies.
-#include "shell.hpp"
+#include "command_shell.hpp"
 
 #include <algorithm>
 #include <string>
@@ -18,19 +18,19 @@ constexpr std::uint8_t kSemicolon = ';';
 constexpr int kFailure = -1;
 }  // namespace
 
-Shell::Shell(ShellOwner& owner, ShellServer& server, bool mdnsSupported)
+CommandShell::CommandShell(ShellOwner& owner, ShellServer& server, bool mdnsSupported)
     : owner_(owner), server_(server), mdnsSupported_(mdnsSupported) {
   line_.reserve(Request::kMaxLength);
 }
 
-Shell::~Shell() = default;
+CommandShell::~CommandShell() = default;
 
-void Shell::Consume(const std::uint8_t* bytes, std::size_t length) {
+void CommandShell::Consume(const std::uint8_t* bytes, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) ConsumeByte(bytes[i]);
   if (mode_ == kRawMode && !line_.empty()) FlushRaw();
 }
 
-void Shell::ConsumeByte(std::uint8_t byte) {
+void CommandShell::ConsumeByte(std::uint8_t byte) {
   previousByte_ = currentByte_;
   currentByte_ = byte;
   if (passCounter_ > 0) {
@@ -73,7 +73,7 @@ void Shell::ConsumeByte(std::uint8_t byte) {
   }
 }
 
-void Shell::Escape(std::uint8_t letter) {
+void CommandShell::Escape(std::uint8_t letter) {
   // Raw bytes received before an escape that leaves raw mode are data the client sent, not a
   // partial line: they are written whatever chunk they arrived in.
   const bool leavesRaw = mode_ == kRawMode && (letter == 'C' || letter == 'c' ||
@@ -114,18 +114,18 @@ void Shell::Escape(std::uint8_t letter) {
   }
 }
 
-void Shell::SetMode(std::uint32_t mode) {
+void CommandShell::SetMode(std::uint32_t mode) {
   if (mode_ == mode) return;
   mode_ = mode;
   EmptyLine();
 }
 
-void Shell::EmptyLine() {
+void CommandShell::EmptyLine() {
   line_.clear();
   overflow_ = false;
 }
 
-void Shell::Append(std::uint8_t byte, std::size_t limit) {
+void CommandShell::Append(std::uint8_t byte, std::size_t limit) {
   if (overflow_) return;
   if (line_.size() >= limit) {
     overflow_ = true;
@@ -135,7 +135,7 @@ void Shell::Append(std::uint8_t byte, std::size_t limit) {
   line_.push_back(byte);
 }
 
-void Shell::FrameCooked() {
+void CommandShell::FrameCooked() {
   if (overflow_) {
     EmptyLine();
     Fail("command too long");
@@ -146,7 +146,7 @@ void Shell::FrameCooked() {
   EmptyLine();
 }
 
-void Shell::FlushRaw() {
+void CommandShell::FlushRaw() {
   const auto resource = servingResource_.lock();
   if (HasWaiting()) {
     // An earlier request of ours has not started yet: these bytes go after it.
@@ -167,7 +167,7 @@ void Shell::FlushRaw() {
   EmptyLine();
 }
 
-bool Shell::SubmitCommand(const std::uint8_t* bytes, std::size_t length) {
+bool CommandShell::SubmitCommand(const std::uint8_t* bytes, std::size_t length) {
   HasWaiting();
   if (waiting_.size() >= kWaitingLimit) {
     Fail("too many requests waiting");
@@ -183,14 +183,14 @@ bool Shell::SubmitCommand(const std::uint8_t* bytes, std::size_t length) {
   return true;
 }
 
-bool Shell::HasWaiting() {
+bool CommandShell::HasWaiting() {
   waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
                                 [](const std::weak_ptr<Request>& r) { return r.expired(); }),
                  waiting_.end());
   return !waiting_.empty();
 }
 
-void Shell::WithdrawRequests() {
+void CommandShell::WithdrawRequests() {
   for (const auto& waiting : waiting_) {
     if (const auto request = waiting.lock()) request->Withdraw();
   }
@@ -199,12 +199,12 @@ void Shell::WithdrawRequests() {
   FinishRequest();
 }
 
-void Shell::Fail(const std::string& text) {
+void CommandShell::Fail(const std::string& text) {
   lastError_ = text;
   Reply(kFailure, "");
 }
 
-void Shell::Link(std::uint32_t number) {
+void CommandShell::Link(std::uint32_t number) {
   // Whatever this connection had going at the old resource ends with the link.
   WithdrawRequests();
   Unlink();
@@ -214,7 +214,7 @@ void Shell::Link(std::uint32_t number) {
   linkNumber_ = result == 0 ? number : 0;
 }
 
-void Shell::Unlink() {
+void CommandShell::Unlink() {
   if (linkNumber_ == 0) return;
   WithdrawRequests();
   auto request = Request::RequestWithOp(Request::kLeaveLinked, owner_.SharedFromThis());
@@ -226,32 +226,32 @@ void Shell::Unlink() {
   linkNumber_ = 0;
 }
 
-bool Shell::SetSubscription(bool& flag, bool on, int joinCode, int leaveCode) {
+bool CommandShell::SetSubscription(bool& flag, bool on, int joinCode, int leaveCode) {
   const auto request = Request::RequestWithOp(on ? joinCode : leaveCode, owner_.SharedFromThis());
   if (server_.Submit(linkNumber_, request) != 0) return false;
   flag = on;
   return true;
 }
 
-void Shell::SetMessages(bool on) {
+void CommandShell::SetMessages(bool on) {
   SetSubscription(messages_, on, Request::kJoinMessages, Request::kLeaveMessages);
 }
 
-void Shell::SetDataRecords(bool on) {
+void CommandShell::SetDataRecords(bool on) {
   SetSubscription(dataRecords_, on, Request::kJoinRecords, Request::kLeaveRecords);
 }
 
-void Shell::SetInterrupts(bool on) {
+void CommandShell::SetInterrupts(bool on) {
   SetSubscription(interrupts_, on, Request::kJoinInterrupts, Request::kLeaveInterrupts);
 }
 
-void Shell::Reply(int code, const std::string& text) {
+void CommandShell::Reply(int code, const std::string& text) {
   std::string answer = text;
   answer += code == 0 ? '~' : '\\';
   Send(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size(), false, false);
 }
 
-void Shell::Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
+void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
                  bool replyComplete) {
   if (mode_ != kCookedMode || unsolicited) {
     owner_.Write(bytes, length);
@@ -261,7 +261,7 @@ void Shell::Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited
   owner_.Write(bytes, length);
 }
 
-void Shell::OnRequestReady(const std::shared_ptr<Request>& request,
+void CommandShell::OnRequestReady(const std::shared_ptr<Request>& request,
                            const std::shared_ptr<ShellResource>& resource) {
   if (!request || !resource) return;
   const auto ours = std::find_if(waiting_.begin(), waiting_.end(),
@@ -288,7 +288,7 @@ void Shell::OnRequestReady(const std::shared_ptr<Request>& request,
   }
 }
 
-void Shell::FinishRequest() {
+void CommandShell::FinishRequest() {
   tracker_.Reset();
   pendingRequest_.reset();
   const auto resource = servingResource_.lock();

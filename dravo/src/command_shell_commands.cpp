@@ -11,7 +11,7 @@
 #include "open_parameters.hpp"
 #include "publish_settings.hpp"
 #include "request.hpp"
-#include "shell.hpp"
+#include "command_shell.hpp"
 #include "shell_owner.hpp"
 #include "shell_server.hpp"
 
@@ -98,7 +98,7 @@ void validate(boost::any& target, const std::vector<std::string>& values, Port*,
 
 }  // namespace
 
-void Shell::ExecuteLine(const std::uint8_t* bytes, std::size_t length) {
+void CommandShell::ExecuteLine(const std::uint8_t* bytes, std::size_t length) {
   std::string line(reinterpret_cast<const char*>(bytes), length);
   boost::algorithm::trim(line);
   if (line.empty()) {
@@ -111,36 +111,36 @@ void Shell::ExecuteLine(const std::uint8_t* bytes, std::size_t length) {
   RunCommand(std::move(words));
 }
 
-void Shell::RunCommand(std::vector<std::string> words) {
+void CommandShell::RunCommand(std::vector<std::string> words) {
   if (words.empty()) {
     Reply(0, "");
     return;
   }
-  using Command = void (Shell::*)(const std::vector<std::string>&);
+  using Command = void (CommandShell::*)(const std::vector<std::string>&);
   static const std::map<std::string, Command> commands = {
-      {"l", &Shell::LinkCommand},
-      {"link", &Shell::LinkCommand},
-      {"o", &Shell::OpenCommand},
-      {"open", &Shell::OpenCommand},
-      {"c", &Shell::CloseCommand},
-      {"close", &Shell::CloseCommand},
-      {"q", &Shell::QuitCommand},
-      {"quit", &Shell::QuitCommand},
-      {"exit", &Shell::QuitCommand},
-      {"a", &Shell::AdminCommand},
-      {"admin", &Shell::AdminCommand},
-      {"noip", &Shell::NoIpCommand},
-      {"assign", &Shell::AssignCommand},
-      {"r", &Shell::ResourcesCommand},
-      {"resources", &Shell::ResourcesCommand},
-      {"ping", &Shell::PingCommand},
-      {"serverinfo", &Shell::ServerInfoCommand},
-      {"serverstatus", &Shell::ServerStatusCommand},
-      {"servers", &Shell::ServersCommand},
-      {"publish", &Shell::PublishCommand},
-      {"connections", &Shell::ConnectionsCommand},
-      {"te", &Shell::TeCommand},
-      {"ctrl", &Shell::CtrlCommand},
+      {"l", &CommandShell::LinkCommand},
+      {"link", &CommandShell::LinkCommand},
+      {"o", &CommandShell::OpenCommand},
+      {"open", &CommandShell::OpenCommand},
+      {"c", &CommandShell::CloseCommand},
+      {"close", &CommandShell::CloseCommand},
+      {"q", &CommandShell::QuitCommand},
+      {"quit", &CommandShell::QuitCommand},
+      {"exit", &CommandShell::QuitCommand},
+      {"a", &CommandShell::AdminCommand},
+      {"admin", &CommandShell::AdminCommand},
+      {"noip", &CommandShell::NoIpCommand},
+      {"assign", &CommandShell::AssignCommand},
+      {"r", &CommandShell::ResourcesCommand},
+      {"resources", &CommandShell::ResourcesCommand},
+      {"ping", &CommandShell::PingCommand},
+      {"serverinfo", &CommandShell::ServerInfoCommand},
+      {"serverstatus", &CommandShell::ServerStatusCommand},
+      {"servers", &CommandShell::ServersCommand},
+      {"publish", &CommandShell::PublishCommand},
+      {"connections", &CommandShell::ConnectionsCommand},
+      {"te", &CommandShell::TeCommand},
+      {"ctrl", &CommandShell::CtrlCommand},
   };
   const std::string word = words.front();
   words.erase(words.begin());
@@ -162,7 +162,7 @@ void Shell::RunCommand(std::vector<std::string> words) {
   }
 }
 
-void Shell::LinkCommand(const std::vector<std::string>& args) {
+void CommandShell::LinkCommand(const std::vector<std::string>& args) {
   std::string address;
   std::string protocol;
   std::uint32_t id = linkNumber_;
@@ -184,7 +184,7 @@ void Shell::LinkCommand(const std::vector<std::string>& args) {
   Reply(0, mode_ == kShellMode ? std::to_string(linkNumber_) + "\r\n" : std::string());
 }
 
-void Shell::OpenCommand(const std::vector<std::string>& args) {
+void CommandShell::OpenCommand(const std::vector<std::string>& args) {
   auto parameters = std::make_unique<OpenParameters>();
   parameters->baud = 115200;
   parameters->hardwareHandshake = true;
@@ -225,7 +225,7 @@ void Shell::OpenCommand(const std::vector<std::string>& args) {
   Reply(0, "");
 }
 
-void Shell::CloseCommand(const std::vector<std::string>& args) {
+void CommandShell::CloseCommand(const std::vector<std::string>& args) {
   std::vector<std::uint32_t> ids;
   auto table = Table("Close resource.");
   table.add_options()
@@ -240,7 +240,7 @@ void Shell::CloseCommand(const std::vector<std::string>& args) {
   Reply(0, "");
 }
 
-void Shell::QuitCommand(const std::vector<std::string>& args) {
+void CommandShell::QuitCommand(const std::vector<std::string>& args) {
   if (!args.empty()) {
     Reply(0, "Delete requestor in dravo, disconnects client.\n");
     return;
@@ -249,7 +249,7 @@ void Shell::QuitCommand(const std::vector<std::string>& args) {
   throw IError{0};
 }
 
-void Shell::AdminCommand(const std::vector<std::string>& args) {
+void CommandShell::AdminCommand(const std::vector<std::string>& args) {
   std::uint32_t timeout = owner_.IdleTimeout();
   auto table = Table("Administrative settings and options.");
   table.add_options()
@@ -276,7 +276,7 @@ void Shell::AdminCommand(const std::vector<std::string>& args) {
   }
 }
 
-void Shell::NoIpCommand(const std::vector<std::string>& args) {
+void CommandShell::NoIpCommand(const std::vector<std::string>& args) {
   int listen = 0;
   bool remember = false;
   auto table = Table(
@@ -306,7 +306,7 @@ void Shell::NoIpCommand(const std::vector<std::string>& args) {
   }
 }
 
-void Shell::AssignCommand(const std::vector<std::string>& args) {
+void CommandShell::AssignCommand(const std::vector<std::string>& args) {
   std::string mac;
   std::string address;
   std::string clear;
@@ -325,7 +325,7 @@ void Shell::AssignCommand(const std::vector<std::string>& args) {
   Reply(0, "");
 }
 
-void Shell::ResourcesCommand(const std::vector<std::string>& args) {
+void CommandShell::ResourcesCommand(const std::vector<std::string>& args) {
   auto table = Table("Search for available resources. No args lists last found.");
   table.add_options()("search,s", "Search for hardware resources.");
   const auto given = Parse(args, table);
@@ -337,7 +337,7 @@ void Shell::ResourcesCommand(const std::vector<std::string>& args) {
   }
 }
 
-void Shell::PingCommand(const std::vector<std::string>& args) {
+void CommandShell::PingCommand(const std::vector<std::string>& args) {
   std::string address;
   int count = 1;
   auto table = Table("Ping a controller.");
@@ -353,13 +353,13 @@ void Shell::PingCommand(const std::vector<std::string>& args) {
   server_.StartPing(address, count, owner_.SharedFromThis());
 }
 
-bool Shell::RefuseWithoutMdns() {
+bool CommandShell::RefuseWithoutMdns() {
   if (mdnsSupported_) return false;
   Fail("mDNS not supported on this installation of DRAVO");
   return true;
 }
 
-void Shell::ServerInfoCommand(const std::vector<std::string>& args) {
+void CommandShell::ServerInfoCommand(const std::vector<std::string>& args) {
   if (RefuseWithoutMdns()) return;
   std::vector<std::string> name;
   auto table = Table("");
@@ -370,22 +370,22 @@ void Shell::ServerInfoCommand(const std::vector<std::string>& args) {
   Reply(0, server_.ServerInfo(boost::algorithm::join(name, " ")));
 }
 
-void Shell::ServerStatusCommand(const std::vector<std::string>&) {
+void CommandShell::ServerStatusCommand(const std::vector<std::string>&) {
   if (RefuseWithoutMdns()) return;
   Reply(0, server_.ServerStatus());
 }
 
-void Shell::ServersCommand(const std::vector<std::string>&) {
+void CommandShell::ServersCommand(const std::vector<std::string>&) {
   if (RefuseWithoutMdns()) return;
   Reply(0, server_.ListServers());
 }
 
-void Shell::ConnectionsCommand(const std::vector<std::string>&) {
+void CommandShell::ConnectionsCommand(const std::vector<std::string>&) {
   if (RefuseWithoutMdns()) return;
   Reply(0, server_.ListConnections());
 }
 
-void Shell::PublishCommand(const std::vector<std::string>& args) {
+void CommandShell::PublishCommand(const std::vector<std::string>& args) {
   if (RefuseWithoutMdns()) return;
   std::vector<std::string> name;
   PublishSettings settings;
@@ -413,7 +413,7 @@ void Shell::PublishCommand(const std::vector<std::string>& args) {
   Reply(0, "");
 }
 
-void Shell::TeCommand(const std::vector<std::string>& args) {
+void CommandShell::TeCommand(const std::vector<std::string>& args) {
   if (!args.empty()) {
     Reply(0, "Report error text from last error.\n");
     return;
@@ -427,7 +427,7 @@ void Shell::TeCommand(const std::vector<std::string>& args) {
   Reply(0, text);
 }
 
-void Shell::CtrlCommand(const std::vector<std::string>& args) {
+void CommandShell::CtrlCommand(const std::vector<std::string>& args) {
   int baud = 0;
   int stopBits = 0;
   auto table = Table("");
@@ -458,7 +458,7 @@ void Shell::CtrlCommand(const std::vector<std::string>& args) {
   Reply(0, "");
 }
 
-void Shell::SavePublishSettings(const PublishSettings& settings) {
+void CommandShell::SavePublishSettings(const PublishSettings& settings) {
   // The store writes itself back when it goes; the port is not kept.
   ConfigStore store;
   auto& tree = store.Modify();

@@ -17,7 +17,7 @@ class ShellOwner;
 class ShellResource;
 class ShellServer;
 
-class Shell {
+class CommandShell {
  public:
   static constexpr std::uint32_t kShellMode = 0;
   static constexpr std::uint32_t kRawMode = 1;
@@ -32,10 +32,10 @@ class Shell {
 
   static constexpr const char* kVersion = "1.33.4";
 
-  Shell(ShellOwner& owner, ShellServer& server, bool mdnsSupported);
-  ~Shell();
-  Shell(const Shell&) = delete;
-  Shell& operator=(const Shell&) = delete;
+  CommandShell(ShellOwner& owner, ShellServer& server, bool mdnsSupported);
+  ~CommandShell();
+  CommandShell(const CommandShell&) = delete;
+  CommandShell& operator=(const CommandShell&) = delete;
 
   // Every chunk the client sends. Raises IError to end the connection (quit).
   void Consume(const std::uint8_t* bytes, std::size_t length);

@@ -1,5 +1,5 @@
-// Shell: the client byte stream, the request life at a resource, replies and every command.
-#include "shell.hpp"
+// CommandShell: the client byte stream, the request life at a resource, replies and every command.
+#include "command_shell.hpp"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,7 @@ class ShellTest : public testing::Test {
 
   FakeShellOwner owner;
   FakeShellServer server;
-  Shell shell{owner, server, true};
+  CommandShell shell{owner, server, true};
 };
 
 // --- bytes, modes and escapes ---
@@ -67,14 +67,14 @@ TEST_F(ShellTest, EscapeLettersSwitchModesAndAreNeverStored) {
     std::uint32_t mode;
   };
   const Case cases[] = {
-      {kEsc + "c", Shell::kCookedMode}, {kEsc + "C", Shell::kCookedMode},
-      {kEsc + "r", Shell::kRawMode},    {kEsc + "R" + kEsc + "s", Shell::kShellMode},
-      {kEsc + kEsc + "c", Shell::kCookedMode},  // the second ESC is dropped as an ESC
-      {kEsc + "k", Shell::kShellMode},          // keep-alive: no effect
+      {kEsc + "c", CommandShell::kCookedMode}, {kEsc + "C", CommandShell::kCookedMode},
+      {kEsc + "r", CommandShell::kRawMode},    {kEsc + "R" + kEsc + "s", CommandShell::kShellMode},
+      {kEsc + kEsc + "c", CommandShell::kCookedMode},  // the second ESC is dropped as an ESC
+      {kEsc + "k", CommandShell::kShellMode},          // keep-alive: no effect
   };
   for (const auto& c : cases) {
     FakeShellOwner owner;
-    Shell shell(owner, server, true);
+    CommandShell shell(owner, server, true);
     shell.Consume(reinterpret_cast<const std::uint8_t*>(c.input.data()), c.input.size());
     EXPECT_EQ(shell.Mode(), c.mode) << c.input;
   }
@@ -85,7 +85,7 @@ TEST_F(ShellTest, EscapeLettersSwitchModesAndAreNeverStored) {
 TEST_F(ShellTest, EscapeSplitOverChunksActsOnTheNextChunk) {
   Feed("te" + kEsc);
   Feed("c");
-  EXPECT_EQ(shell.Mode(), Shell::kCookedMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kCookedMode);
   EXPECT_EQ(owner.Take(), "");
 }
 
@@ -94,11 +94,11 @@ TEST_F(ShellTest, PassCounterCoversEscapes) {
   EXPECT_EQ(Line("l --pass 2"), "0\r\n~");
   EXPECT_EQ(shell.PassCounter(), 2u);
   EXPECT_EQ(Line(kEsc + "r"), "\\");
-  EXPECT_EQ(shell.Mode(), Shell::kShellMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kShellMode);
   // Covering only the ESC: the r follows an ESC and switches to raw.
   Line("l --pass 1");
   Feed(kEsc + "r");
-  EXPECT_EQ(shell.Mode(), Shell::kRawMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kRawMode);
   EXPECT_EQ(shell.PassCounter(), 0u);
 }
 
@@ -149,7 +149,7 @@ TEST_F(ShellTest, OverlongShellLineIsDroppedToItsEndAndAnsweredBackslash) {
   EXPECT_EQ(owner.Take(), "\\");
   EXPECT_EQ(Line("te"), "line too long\r\n~");
   // The longest line kept still executes.
-  EXPECT_EQ(Line("te" + std::string(Shell::kLineLimit - 2, ' ')), "~");
+  EXPECT_EQ(Line("te" + std::string(CommandShell::kLineLimit - 2, ' ')), "~");
 }
 
 TEST_F(ShellTest, CookedCommandLongerThanARequestIsRefusedNeverCut) {
@@ -483,16 +483,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ShellTest, LinkCommandSetsTheModeBeforeItAnswers) {
   EXPECT_EQ(Line("l --id 1 -m 2"), "~");
-  EXPECT_EQ(shell.Mode(), Shell::kCookedMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kCookedMode);
   Feed(kEsc + "s");
   EXPECT_EQ(Line("l -m 1"), "~");
-  EXPECT_EQ(shell.Mode(), Shell::kRawMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kRawMode);
   Feed(kEsc + "s");
   EXPECT_EQ(Line("l -m 3"), "1\r\n~");
-  EXPECT_EQ(shell.Mode(), Shell::kShellMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kShellMode);
   // A failed address lookup keeps the mode change.
   EXPECT_EQ(Line("l -a 10.9.9.9 -m 2"), "\\");
-  EXPECT_EQ(shell.Mode(), Shell::kCookedMode);
+  EXPECT_EQ(shell.Mode(), CommandShell::kCookedMode);
 }
 
 TEST_F(ShellTest, TeReportsTheLastErrorOnce) {
@@ -565,7 +565,7 @@ TEST_F(ShellTest, PublishWithSaveStoresNameAndFlagBeforeItRestarts) {
 TEST(ShellMdnsTest, MdnsCommandsRefuseWithoutMdns) {
   FakeShellOwner owner;
   FakeShellServer server;
-  Shell shell(owner, server, false);
+  CommandShell shell(owner, server, false);
   for (const std::string line :
        {"serverinfo --name x", "serverstatus", "servers", "publish --remove", "connections"}) {
     const std::string bytes = line + "\r";
