@@ -6,6 +6,7 @@
 
 #include "i_error.hpp"
 #include "request.hpp"
+#include "resource.hpp"
 #include "shell_owner.hpp"
 #include "shell_resource.hpp"
 #include "shell_server.hpp"
@@ -26,7 +27,8 @@ CommandShell::CommandShell(ShellOwner& owner, ShellServer& server, bool mdnsSupp
 CommandShell::~CommandShell() = default;
 
 void CommandShell::Consume(const std::uint8_t* bytes, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) ConsumeByte(bytes[i]);
+  for (std::size_t i = 0; i < length && !owner_.Closed(); ++i) ConsumeByte(bytes[i]);
+  if (owner_.Closed()) return;
   if (mode_ == kRawMode && !line_.empty()) FlushRaw();
 }
 
@@ -259,6 +261,11 @@ void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unso
   }
   if (replyComplete || tracker_.Count(bytes, length)) FinishRequest();
   owner_.Write(bytes, length);
+}
+
+void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
+                                  std::shared_ptr<Resource> resource) {
+  OnRequestReady(request, std::shared_ptr<ShellResource>(std::move(resource)));
 }
 
 void CommandShell::OnRequestReady(const std::shared_ptr<Request>& request,

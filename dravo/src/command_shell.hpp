@@ -10,14 +10,16 @@
 #include <vector>
 
 #include "reply_tracker.hpp"
+#include "shell.hpp"
 
 struct PublishSettings;
 class Request;
+class Resource;
 class ShellOwner;
 class ShellResource;
 class ShellServer;
 
-class CommandShell {
+class CommandShell : public Shell {
  public:
   static constexpr std::uint32_t kShellMode = 0;
   static constexpr std::uint32_t kRawMode = 1;
@@ -33,15 +35,15 @@ class CommandShell {
   static constexpr const char* kVersion = "1.33.4";
 
   CommandShell(ShellOwner& owner, ShellServer& server, bool mdnsSupported);
-  ~CommandShell();
+  ~CommandShell() override;
   CommandShell(const CommandShell&) = delete;
   CommandShell& operator=(const CommandShell&) = delete;
 
   // Every chunk the client sends. Raises IError to end the connection (quit).
-  void Consume(const std::uint8_t* bytes, std::size_t length);
+  void Consume(const std::uint8_t* bytes, std::size_t length) override;
 
   void Link(std::uint32_t number);
-  void Unlink();
+  void Unlink() override;
   void SetMessages(bool on);
   void SetDataRecords(bool on);
   void SetInterrupts(bool on);
@@ -49,17 +51,20 @@ class CommandShell {
   // Text and "~" when code is 0, else text and "\".
   void Reply(int code, const std::string& text);
   // Everything the client receives passes here; in cooked mode it tracks the reply.
-  void Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited, bool replyComplete);
+  void Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
+            bool replyComplete) override;
   // The resource makes this connection's request its current one.
+  void OnRequestReady(std::shared_ptr<Request> request,
+                      std::shared_ptr<Resource> resource) override;
   void OnRequestReady(const std::shared_ptr<Request>& request,
                       const std::shared_ptr<ShellResource>& resource);
   // Ends the current request: the resource may serve its next one.
-  void FinishRequest();
+  void FinishRequest() override;
 
   void ExecuteLine(const std::uint8_t* bytes, std::size_t length);
   void RunCommand(std::vector<std::string> words);
 
-  std::uint32_t Mode() const { return mode_; }
+  std::uint32_t Mode() const override { return mode_; }
   std::uint32_t LinkNumber() const { return linkNumber_; }
   std::uint32_t PassCounter() const { return passCounter_; }
   bool Messages() const { return messages_; }

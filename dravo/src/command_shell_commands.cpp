@@ -179,7 +179,11 @@ void CommandShell::LinkCommand(const std::vector<std::string>& args) {
       ("protocol,p", po::value<std::string>(&protocol), "Use to narrow Ethernet choice (udp, tcp).");
   Parse(args, table);
   mode_ = mode == 1 ? kRawMode : mode == 2 ? kCookedMode : kShellMode;
-  if (!address.empty()) id = server_.FindResource(address, protocol);
+  if (!address.empty()) {
+    const auto found = server_.FindResource(address, protocol);
+    if (!found) throw std::runtime_error("no open resource at " + address);
+    id = *found;
+  }
   if (id != linkNumber_) Link(id);
   Reply(0, mode_ == kShellMode ? std::to_string(linkNumber_) + "\r\n" : std::string());
 }

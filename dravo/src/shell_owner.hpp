@@ -19,4 +19,6 @@ class ShellOwner {
   virtual std::uint32_t IdleTimeout() const = 0;
   // Takes effect at once: the idle wait is restarted with the new limit.
   virtual void SetIdleTimeout(std::uint32_t milliseconds) = 0;
+  // The connection has ended (for instance because its client stopped reading).
+  virtual bool Closed() const = 0;
 };

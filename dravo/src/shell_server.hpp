@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "open_parameters.hpp"
@@ -18,8 +19,9 @@ class ShellServer {
   // 0 when a resource has that id and the request is queued on it, else -2.
   virtual int Submit(std::uint32_t id, std::shared_ptr<Request> request) = 0;
   virtual void OpenResource(std::unique_ptr<OpenParameters> parameters) = 0;
-  // The lowest id with that address (and kind word, when given); throws when none matches.
-  virtual std::uint32_t FindResource(const std::string& address, const std::string& protocol) = 0;
+  // The lowest id with that address (and kind word, when given).
+  virtual std::optional<std::uint32_t> FindResource(const std::string& address,
+                                                    const std::string& protocol) = 0;
   virtual void CloseResource(std::uint32_t id) = 0;
   virtual void CloseAllResources() = 0;
   virtual std::string ListResources() = 0;

@@ -384,7 +384,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"l --id 7", "0\r\n~", "", {}},
         CommandCase{"l -a 10.0.0.2 --port 23 -p tcp", "2\r\n~", "", {}},
         CommandCase{"l -a 10.0.0.2", "1\r\n~", "", {}},
-        CommandCase{"l -a 10.9.9.9", "\\", "no such resource", {}},
+        CommandCase{"l -a 10.9.9.9", "\\", "no open resource at 10.9.9.9", {}},
         CommandCase{"l --id x", "\\", "*", {}},
         CommandCase{"o", "  1,        10.0.0.2, udp, none\r\n~", "", {}},
         CommandCase{"o 10.0.0.5 --bogus", "\\", "*", {}},

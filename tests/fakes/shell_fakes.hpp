@@ -24,6 +24,7 @@ class FakeShellOwner : public ShellOwner {
     return std::shared_ptr<Requestor>(token, static_cast<Requestor*>(nullptr));
   }
   std::uint32_t IdleTimeout() const override { return idleTimeout; }
+  bool Closed() const override { return closed; }
   void SetIdleTimeout(std::uint32_t milliseconds) override {
     idleTimeout = milliseconds;
     ++idleTimeoutChanges;
@@ -38,6 +39,7 @@ class FakeShellOwner : public ShellOwner {
   std::string written;
   std::uint32_t idleTimeout = 600000;
   int idleTimeoutChanges = 0;
+  bool closed = false;
   std::shared_ptr<int> token = std::make_shared<int>(0);
 };
 
@@ -67,9 +69,10 @@ class FakeShellServer : public ShellServer {
   void OpenResource(std::unique_ptr<OpenParameters> parameters) override {
     opened.push_back(*parameters);
   }
-  std::uint32_t FindResource(const std::string& address, const std::string& protocol) override {
+  std::optional<std::uint32_t> FindResource(const std::string& address,
+                                            const std::string& protocol) override {
     const auto found = addresses.find(address + "/" + protocol);
-    if (found == addresses.end()) throw std::runtime_error("no such resource");
+    if (found == addresses.end()) return std::nullopt;
     return found->second;
   }
   void CloseResource(std::uint32_t id) override { Log("close " + std::to_string(id)); }
