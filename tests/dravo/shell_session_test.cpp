@@ -2,7 +2,10 @@
 // lines ended by CR, answers ended by "~" or "\", and "quit" closing the connection.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -127,6 +130,74 @@ TEST_F(DravoServerFixture, OpensslClientSession) {
   EXPECT_EQ(client.ReadUntil("", answerLimit), "");
   EXPECT_TRUE(client.OutputClosed());
   EXPECT_NE(client.Wait(answerLimit), -1);
+}
+
+TEST_F(DravoServerFixture, NewIdleTimeoutTakesEffectAtOnce) {
+  Child client({"openssl", "s_client", "-quiet", "-connect", "127.0.0.1:23"});
+  ASSERT_TRUE(client.Started());
+  ASSERT_TRUE(client.Write("a -t 300\r"));
+  EXPECT_EQ(client.ReadUntil("300\r\n~", std::chrono::milliseconds(10000)), "300\r\n~");
+  // Nothing more is sent: the connection ends after 300 ms, not after the old 600000.
+  const auto start = Clock::now();
+  EXPECT_EQ(client.ReadUntil("", std::chrono::milliseconds(10000)), "");
+  EXPECT_TRUE(client.OutputClosed());
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+}
+
+// One UDP shell client on a socket of its own.
+class UdpClient {
+ public:
+  UdpClient() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(23);
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server);
+  }
+  ~UdpClient() { close(fd_); }
+  void Send(const std::string& bytes) { send(fd_, bytes.data(), bytes.size(), 0); }
+  // Datagrams until the answer ends with `end` or the time is up.
+  std::string ReadUntil(const std::string& end, std::chrono::milliseconds limit) {
+    std::string got;
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline &&
+           (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
+      pollfd readable{fd_, POLLIN, 0};
+      if (poll(&readable, 1, 50) <= 0) continue;
+      char buffer[2048];
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST_F(DravoServerFixture, GarbageFromOneClientLeavesOthersServed) {
+  UdpClient noisy;
+  UdpClient quiet;
+  Child tls({"openssl", "s_client", "-quiet", "-connect", "127.0.0.1:23"});
+  ASSERT_TRUE(tls.Started());
+  // Binary garbage, escapes everywhere, unknown commands and options, an endless line.
+  std::string garbage;
+  for (int i = 0; i < 449; ++i) garbage += static_cast<char>((i * 37 + 11) % 256);
+  for (int round = 0; round < 40; ++round) {
+    noisy.Send(garbage);
+    noisy.Send("\x1b" "c;;;\x1bs\x1b\x1b\x1bq o --bogus\ra -t x\rl --id 99 -m 1\r\x1bs");
+  }
+  for (int round = 0; round < 20; ++round) noisy.Send(std::string(449, 'x'));
+  const std::chrono::milliseconds limit(10000);
+  quiet.Send("a -c\r");
+  EXPECT_EQ(quiet.ReadUntil("1\r\n~", limit), "1\r\n~");
+  ASSERT_TRUE(tls.Write("a -v\r"));
+  EXPECT_EQ(tls.ReadUntil("1.33.4\r\n~", limit), "1.33.4\r\n~");
+  // The noisy client's own shell still works after its over-long line ends.
+  noisy.Send("\x1bs\rte\r");
+  EXPECT_NE(noisy.ReadUntil("line too long\r\n~", limit).find("line too long\r\n~"),
+            std::string::npos);
+  EXPECT_TRUE(dravo_.Running());
 }
 
 }  // namespace
