@@ -2,6 +2,7 @@
 // shell, idle and handshake deadlines, many clients coming and going, set-up failures.
 #include "fakes.hpp"
 #include "test_support.hpp"
+#include "os_version.hpp"
 #include "udp_socket_muxer.hpp"
 
 #include <gtest/gtest.h>
@@ -251,6 +252,33 @@ TEST_F(ServerClients, ListensOnLoopbackOnlyUnlessPublishing) {
     EXPECT_TRUE(local.Connect("127.0.0.1"));
     EXPECT_EQ(other.Connect("127.0.0.2"), publish);
   }
+}
+
+TEST_F(ServerClients, OlderSystemsNeverListenBeyondLoopback) {
+  platform::ForceWindows10OrLater(false);
+  PublishSettings settings;
+  settings.publish = true;
+  RunningServer running(settings);
+  TlsClient local, other;
+  EXPECT_TRUE(local.Connect("127.0.0.1"));
+  EXPECT_FALSE(other.Connect("127.0.0.2"));
+  platform::ResetWindows10OrLater();
+}
+
+TEST_F(ServerClients, NewPublishSettingsRestartTheCore) {
+  RunningServer running;
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  PublishSettings changed;
+  changed.publish = true;
+  changed.name = "lab";
+  changed.port = 23;
+  running.OnLoop([&] { running.server->ApplyPublishSettings(changed); });
+  EXPECT_EQ(running.Finish(), Server::kRestart);
+  EXPECT_TRUE(client.WaitClosed(5s));
+  EXPECT_TRUE(running.settings.publish);
+  EXPECT_EQ(running.settings.name, "lab");
 }
 
 TEST_F(ServerClients, RestartAndShutdownEndRunWithTheirState) {
