@@ -27,10 +27,14 @@ class RecordingRequestor : public Requestor {
 
  private:
   void WriteFront() override {
+    if (stalled) return;  // the client stopped reading: the write never completes
     output.append(writeQueue.front()->begin(), writeQueue.front()->end());
     OnWritten();
   }
   std::string output;
+
+ public:
+  bool stalled = false;
 };
 
 class ConnectionShellTest : public testing::Test {
@@ -121,6 +125,21 @@ TEST_F(ConnectionShellTest, UnbackedServicesFailWithAClearError) {
   }
   Feed("te\r");
   EXPECT_EQ(client->Take(), "mDNS browsing not available in this server\r\n~");
+}
+
+TEST_F(ConnectionShellTest, AClientThatStopsReadingIsClosedNotBuffered) {
+  client->stalled = true;
+  std::string chunk;
+  while (chunk.size() + 12 <= Requestor::kReceiveSize) chunk += "ctrl --help\r";
+  int chunks = 0;
+  while (!client->Closed() && chunks < 10000) {
+    Feed(chunk);
+    ++chunks;
+  }
+  EXPECT_TRUE(client->Closed());
+  // Closed once its unread answers passed the limit, not long after.
+  const size_t answered = static_cast<size_t>(chunks) * (chunk.size() / 12) * 400;
+  EXPECT_LT(answered, 4 * Requestor::kMaxWriteBacklog);
 }
 
 }  // namespace
