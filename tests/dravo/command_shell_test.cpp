@@ -281,6 +281,31 @@ TEST_F(ShellTest, RawChunkLongerThanARequestIsWrittenWhole) {
   EXPECT_EQ(Resource(1).written, chunk);
 }
 
+TEST_F(ShellTest, WaitingRequestsAndRawBytesAreBounded) {
+  LinkTo1(2);
+  std::string commands;
+  for (std::size_t i = 0; i < CommandShell::kWaitingLimit; ++i) commands += "A\r";
+  Feed(commands);
+  EXPECT_EQ(owner.Take(), "");
+  Feed("B\r");
+  EXPECT_EQ(owner.Take(), "\\");
+  EXPECT_EQ(shell.LastError(), "too many requests waiting");
+  EXPECT_EQ(server.submitted.size(), CommandShell::kWaitingLimit);
+
+  FakeShellOwner rawOwner;
+  CommandShell raw(rawOwner, server, true);
+  const std::string link = "l --id 2 -m 1\r";
+  raw.Consume(reinterpret_cast<const std::uint8_t*>(link.data()), link.size());
+  rawOwner.Take();
+  const std::string data(CommandShell::kRawBacklogLimit, 'x');
+  raw.Consume(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+  raw.Consume(reinterpret_cast<const std::uint8_t*>(data.data()), 449);
+  EXPECT_EQ(rawOwner.Take(), "");
+  raw.Consume(reinterpret_cast<const std::uint8_t*>(data.data()), 449);
+  EXPECT_EQ(rawOwner.Take(), "\\");
+  EXPECT_EQ(raw.LastError(), "raw data waiting exceeds limit");
+}
+
 TEST_F(ShellTest, RawModeWithoutLinkIsAnsweredBackslash) {
   Line("l -m 1");
   Feed("abc");
