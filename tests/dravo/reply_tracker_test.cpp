@@ -37,7 +37,11 @@ const std::vector<Case>& Cases() {
       {"question mark after text", "TP\r", {"x?"}, -1},
       {"question mark after LF inside a chunk", "TP\r", {"x\n?yz"}, 0},
       {"colon alone in a later chunk", "TP\r", {"ab", ":"}, -1},
-      {"binary reply never ends on text", "QR\r", {":", "\r\n:", "?"}, -1},
+      {"binary reply never ends on text", "QR\r", {std::string("\x87\x05\x01", 3), "\r\n:", "?"}, -1},
+      {"binary reply ends by its length", "QR\r", {"ab\x87Z", "\x05", std::string(1, '\0'), "x", "y:"}, 4},
+      {"binary reply of length 256 over reads", "QR\r",
+       {std::string("\x87\x01\x00\x01", 4) + std::string(250, 'r'), std::string(3, 'r')}, 1},
+      {"refused binary upload", "QR\r", {"\r\n:?"}, 0},
       {"end of a library read inside a chunk", "TP\r", {std::string(403, 'a') + "\r\n:zz"}, 0},
       {"colon past a library read boundary", "TP\r", {std::string(404, 'a') + "\r\n:z"}, -1},
   };
@@ -68,6 +72,18 @@ INSTANTIATE_TEST_SUITE_P(Endings, ReplyTrackerTest, testing::ValuesIn(Cases()),
                            }
                            return name;
                          });
+
+TEST(ReplyTrackerResetTest, EndlessReplyEndsWhereTheLibraryGivesUp) {
+  ReplyTracker tracker;
+  tracker.Start(reinterpret_cast<const std::uint8_t*>("LS\r"), 3);
+  const std::string block(512, 'x');
+  std::size_t delivered = 0;
+  while (!tracker.Count(reinterpret_cast<const std::uint8_t*>(block.data()), block.size())) {
+    delivered += block.size();
+    ASSERT_LE(delivered, ReplyTracker::kEngineReplyLimit);
+  }
+  EXPECT_GT(delivered + block.size(), ReplyTracker::kEngineReplyLimit);
+}
 
 TEST(ReplyTrackerResetTest, BytesAfterTheEndAreNotCounted) {
   ReplyTracker tracker;
