@@ -254,7 +254,7 @@ void CommandShell::Reply(int code, const std::string& text) {
 }
 
 void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
-                 bool replyComplete) {
+                        bool replyComplete) {
   if (mode_ != kCookedMode || unsolicited) {
     owner_.Write(bytes, length);
     return;
@@ -269,7 +269,7 @@ void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
 }
 
 void CommandShell::OnRequestReady(const std::shared_ptr<Request>& request,
-                           const std::shared_ptr<ShellResource>& resource) {
+                                  const std::shared_ptr<ShellResource>& resource) {
   if (!request || !resource) return;
   const auto ours = std::find_if(waiting_.begin(), waiting_.end(),
                                  [&](const std::weak_ptr<Request>& r) { return r.lock() == request; });
