@@ -49,7 +49,7 @@ class CommandShell : public Shell {
   void SetInterrupts(bool on);
 
   // Text and "~" when code is 0, else text and "\".
-  void Reply(int code, const std::string& text);
+  void Reply(int code, const std::string& text) override;
   // Everything the client receives passes here; in cooked mode it tracks the reply.
   void Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
             bool replyComplete) override;
@@ -72,7 +72,7 @@ class CommandShell : public Shell {
   bool DataRecords() const { return dataRecords_; }
   bool Serving() const { return !servingResource_.expired(); }
   const std::string& LastError() const { return lastError_; }
-  void SetLastError(std::string text) { lastError_ = std::move(text); }
+  void SetLastError(std::string text) override { lastError_ = std::move(text); }
 
  private:
   void ConsumeByte(std::uint8_t byte);

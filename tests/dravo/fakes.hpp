@@ -27,6 +27,8 @@ public:
   }
   void Send(const uint8_t*, size_t, bool, bool) override {}
   uint32_t Mode() const override { return 0; }
+  void Reply(int, const std::string&) override {}
+  void SetLastError(std::string) override {}
 
   static ShellFactory Factory();
   static std::atomic<int> made;  // shells made so far, process-wide
