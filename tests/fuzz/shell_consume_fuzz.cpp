@@ -2,6 +2,7 @@
 // nothing crashes, every request stays within its capacity, and quit is the only way out.
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <stdlib.h>
 #include <memory>
 #include <string>
@@ -38,10 +39,15 @@ void Step(CommandShell& shell, FakeShellServer& server, std::size_t& started, co
 }  // namespace
 
 // "publish --save" writes settings: keep them in a folder of the fuzzer's own.
+char settingsFolder[] = "/tmp/shell-fuzz-XXXXXX";
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char folder[] = "/tmp/shell-fuzz-XXXXXX";
-  if (!mkdtemp(folder)) std::abort();
-  setenv("ORVAN_PROGRAM_DATA", folder, 1);
+  if (!mkdtemp(settingsFolder)) std::abort();
+  setenv("ORVAN_PROGRAM_DATA", settingsFolder, 1);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(settingsFolder, ignored);
+  });
   return 0;
 }
 
