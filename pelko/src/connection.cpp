@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "description.hpp"
+#include "network_device.hpp"
 #include "orvan_device.hpp"
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
@@ -95,6 +96,8 @@ std::shared_ptr<OrvanDevice> Connection::CreateDevice(const OrvanOptions& opened
   // Each transport adds its kind here as it is built.
   if (opened.direct) {
     switch (opened.AddressKind()) {
+      case kAddressNetwork:
+        return std::make_shared<NetworkDevice>(ioContext);
       case kAddressPci:
       case kAddressSerial:
       default:

@@ -193,15 +193,19 @@ void OrvanDevice::QueueUnsolicited(uint8_t byte) {
   unsolicited.push_back(byte & 0x7F);
 }
 
+size_t OrvanDevice::TakeUnsolicited(char* buffer, uint64_t length) {
+  uint64_t taken = 0;
+  while (taken < length && !unsolicited.empty()) {
+    buffer[taken++] = static_cast<char>(unsolicited.front());
+    unsolicited.pop_front();
+  }
+  return static_cast<size_t>(taken);
+}
+
 size_t OrvanDevice::Message(char* buffer, uint64_t length, int32_t timeout) {
   if (timeout < 0) timeout = options->timeout;
   const auto start = std::chrono::steady_clock::now();
-  uint64_t delivered = 0;
-
-  while (delivered < length && !unsolicited.empty()) {
-    buffer[delivered++] = static_cast<char>(unsolicited.front());
-    unsolicited.pop_front();
-  }
+  uint64_t delivered = TakeUnsolicited(buffer, length);
 
   if (BytesAvailable() > 0) {
     bool timeUp = false;

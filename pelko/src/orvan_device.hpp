@@ -73,6 +73,8 @@ public:
 
   // Appends the byte with bit 7 cleared; dropped once the queue is full.
   void QueueUnsolicited(uint8_t byte);
+  // Moves queued message bytes, oldest first, into the buffer; the count moved.
+  size_t TakeUnsolicited(char* buffer, uint64_t length);
   // The timeout a subclass's Read waits: positive as given, negative the options timeout,
   // zero "only if something is waiting".
   int32_t EffectiveTimeout(int32_t timeout);

@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "answering_device.hpp"
+#include "error_code.hpp"
 #include "description.hpp"
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
 
 using namespace orvan;
 using orvan::fakes::AnsweringDevice;
+using orvan::fakes::CodeOf;
 
 namespace {
 
@@ -29,16 +31,6 @@ std::shared_ptr<AnsweringDevice> OpenController(const std::string& address,
   device->Open(options);
   device->answers = std::move(answers);
   return device;
-}
-
-int32_t CodeOf(const std::function<void()>& body, std::string* message = nullptr) {
-  try {
-    body();
-  } catch (const OrvanError& e) {
-    if (message) *message = e.Message();
-    return e.Code();
-  }
-  return 0;
 }
 
 // Every field but the device, so a case that changes more than it says fails.

@@ -10,9 +10,11 @@
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
 #include "scripted_device.hpp"
+#include "error_code.hpp"
 
 using namespace orvan;
 using orvan::fakes::ScriptedDevice;
+using orvan::fakes::CodeOf;
 
 namespace {
 
@@ -22,16 +24,6 @@ std::shared_ptr<ScriptedDevice> OpenDevice(uint16_t timeout = 1000) {
   options->timeout = timeout;
   device->Open(options);
   return device;
-}
-
-int32_t CodeOf(const std::function<void()>& body, std::string* message = nullptr) {
-  try {
-    body();
-  } catch (const OrvanError& e) {
-    if (message) *message = e.Message();
-    return e.Code();
-  }
-  return 0;
 }
 
 std::string Drain(ScriptedDevice& device) {

@@ -1,0 +1,45 @@
+// The communications server as a host program sees it: start it with an argument string,
+// poll whether it runs, stop it. Everything else of the server stays inside the library.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class Server;
+
+class __attribute__((visibility("default"))) Dravo {
+public:
+  Dravo();
+  ~Dravo();
+  Dravo(const Dravo&) = delete;
+  Dravo& operator=(const Dravo&) = delete;
+
+  // 0 when the server thread was started, -1 when the arguments cannot be parsed
+  // (or the thread cannot be made).
+  int Start(const std::string& arguments);
+  // Shuts the server down and joins its thread; also stops a server in the middle of a restart.
+  int Stop();
+  bool Running() const { return running.load(); }
+  // Why the server thread ended on its own ("bind: Address already in use", ...); empty when it
+  // is still starting or serving, or was stopped on request.
+  std::string Failure() const {
+    std::lock_guard<std::mutex> lock(stateLock);
+    return failure;
+  }
+
+private:
+  void Run(std::shared_ptr<std::vector<std::string>> listenAddresses);
+  void Free();
+
+  std::unique_ptr<std::thread> serverThread;
+  std::unique_ptr<Server> serverCore;
+  std::atomic<bool> running{false};
+  // Guards the core pointer, the stop request and the failure text between host and server thread.
+  mutable std::mutex stateLock;
+  bool stopRequested = false;
+  std::string failure;
+};

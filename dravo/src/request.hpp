@@ -1,0 +1,33 @@
+// What a client connection hands to a resource: up to 449 command bytes for the controller
+// and operation codes for the resource (join or leave its subscriber sets, set an option).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+class Requestor;
+
+class Request {
+public:
+  static constexpr size_t kMaxLength = 449;
+
+  // Copies at most kMaxLength bytes; no operation codes.
+  Request(const uint8_t* bytes, size_t length, std::weak_ptr<Requestor> requestor);
+  static std::shared_ptr<Request> RequestWithOp(int code, std::weak_ptr<Requestor> requestor);
+  static std::shared_ptr<Request> RequestWithControl(uint32_t parameter, uint32_t value,
+                                                     std::weak_ptr<Requestor> requestor);
+
+  void PushOp(int code) { operationCodes.push_back(code); }
+  // The first operation code, removed; 0 when none is left.
+  int PopOp();
+
+  std::array<uint8_t, kMaxLength> commandBytes{};
+  uint64_t length = 0;
+  std::weak_ptr<Requestor> requestor;  // weak, so a queued request keeps no closed client alive
+  std::deque<int> operationCodes;
+  uint32_t controlParameter = 0;
+  uint32_t controlValue = 0;
+};

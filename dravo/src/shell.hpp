@@ -1,0 +1,39 @@
+// What a client connection needs of its command shell: it feeds every received chunk in and
+// tells the shell when the connection ends. Resources deliver controller bytes through Send.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class Request;
+class Requestor;
+class Resource;
+class Server;
+
+class Shell {
+public:
+  virtual ~Shell() = default;
+  // One received chunk (at most 449 bytes). Throws IError with code 0 to end the connection.
+  virtual void Consume(const uint8_t* bytes, size_t length) = 0;
+  // The resource made this connection's queued request its current one.
+  virtual void OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) = 0;
+  // Drops a pending request and tells its resource.
+  virtual void FinishRequest() = 0;
+  // Leaves the linked resource and its subscriptions.
+  virtual void Unlink() = 0;
+  // Controller bytes from a resource: a broadcast (unsolicited), reply text, or the end of a reply.
+  virtual void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete) = 0;
+  // 0 shell, 1 raw, 2 cooked.
+  virtual uint32_t Mode() const = 0;
+};
+
+using ShellFactory = std::function<std::unique_ptr<Shell>(Requestor& owner, Server& server, bool mdnsSupported)>;
+
+// The command shell of a client connection.
+std::unique_ptr<Shell> MakeShell(Requestor& owner, Server& server, bool mdnsSupported);
+// The factory a server core uses unless it is built with another: MakeShell, or what was set
+// here (tests give the whole server a scripted shell this way).
+ShellFactory DefaultShellFactory();
+void SetDefaultShellFactory(ShellFactory factory);

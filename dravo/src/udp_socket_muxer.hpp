@@ -1,0 +1,44 @@
+// The server's UDP socket on port 23 for one listen address: hands each datagram to the
+// requestor of its sender (address and port), making one for a new sender.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+
+class Server;
+class UdpRequestor;
+
+class UdpSocketMuxer : public std::enable_shared_from_this<UdpSocketMuxer> {
+public:
+  static constexpr size_t kMaxDatagram = 449;
+
+  // Binds the listen address, UDP port 23; raises "bind" (or the address's parse error).
+  UdpSocketMuxer(boost::asio::io_context& io, const std::string& listenAddress, Server& server);
+
+  void StartReceive();
+  void Close();
+  bool Closed() const { return closed; }
+  boost::asio::ip::udp::socket& Socket() { return socket; }
+  // Drops the sender's entry if it still names this requestor, so its next datagram starts afresh.
+  void Forget(const boost::asio::ip::udp::endpoint& client, const UdpRequestor* requestor);
+  size_t ClientCount() const { return clients.size(); }
+
+private:
+  void OnReceive(const boost::system::error_code& error, size_t count);
+
+  boost::asio::io_context& io;
+  boost::asio::ip::udp::socket socket;
+  boost::asio::ip::udp::endpoint sender;
+  std::map<boost::asio::ip::udp::endpoint, std::shared_ptr<UdpRequestor>> clients;
+  std::string listenAddress;
+  // One byte more than a datagram may hold: Linux truncates silently, so a full buffer
+  // is how an oversized datagram shows itself.
+  std::array<uint8_t, kMaxDatagram + 1> receiveBuffer{};
+  Server& server;
+  bool closed = false;
+};

@@ -1,0 +1,16 @@
+// Raising the descriptor limit with setrlimit.
+#include "descriptor_limit.hpp"
+
+#include <sys/resource.h>
+
+namespace platform {
+
+bool RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur == limit.rlim_max) return true;
+  limit.rlim_cur = limit.rlim_max;
+  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+// Small stand-ins for what plugs into the server core: a scripted shell and a resource that
+// records what the core asks of it.
+#pragma once
+
+#include "open_parameters.hpp"
+#include "request.hpp"
+#include "requestor.hpp"
+#include "resource.hpp"
+#include "shell.hpp"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+// Takes lines ended by '\n'. "quit" ends the connection, "restart" and "shutdown" reach the
+// server, "timeout N" sets the idle timeout, "who" answers the shell's serial number,
+// "throw" fails; any other line is echoed.
+class ScriptedShell : public Shell {
+public:
+  ScriptedShell(Requestor& owner, Server& server);
+  void Consume(const uint8_t* bytes, size_t length) override;
+  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<Resource>) override {}
+  void FinishRequest() override { ++finished; }
+  void Unlink() override {
+    ++unlinked;
+    ++ended;
+  }
+  void Send(const uint8_t*, size_t, bool, bool) override {}
+  uint32_t Mode() const override { return 0; }
+
+  static ShellFactory Factory();
+  static std::atomic<int> made;  // shells made so far, process-wide
+  static std::atomic<int> ended;  // shells whose connection was closed (Unlink)
+  int finished = 0, unlinked = 0;
+
+private:
+  void Execute(const std::string& line);
+  Requestor& owner;
+  Server& server;
+  std::string line;
+  int serial;
+};
+
+class FakeResource : public Resource {
+public:
+  FakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id, bool failOpen);
+  uint32_t Kind() const override { return kind; }
+  void Open(const OpenParameters& parameters) override;
+  void Release() override { ++released; }
+  bool Matches(const OpenParameters& parameters) const override;
+  void Submit(std::shared_ptr<Request> request) override { submitted.push_back(std::move(request)); }
+
+  uint32_t kind;
+  bool failOpen;
+  int released = 0;
+  std::vector<std::shared_ptr<Request>> submitted;
+};

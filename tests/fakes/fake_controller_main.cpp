@@ -1,0 +1,64 @@
+// The fake controller as a program of its own, for tests and benchmarks that want it in another
+// process. Prints "ready ADDRESS P1 P2" once it serves; then reads commands from standard input:
+// "message TEXT", "record", "interrupt HEX..." (status bytes), "close"; it ends at "quit" or EOF.
+#include <boost/program_options.hpp>
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "fake_controller.hpp"
+
+namespace po = boost::program_options;
+
+int main(int argc, char** argv) {
+  orvan::fakes::FakeControllerSettings settings;
+  po::options_description described("fake_controller");
+  described.add_options()("help", "this text")(
+      "address", po::value(&settings.address)->default_value(settings.address), "IPv4 address")(
+      "p1", po::value(&settings.commandPort)->default_value(0), "command port, 0 picks one")(
+      "p2", po::value(&settings.unsolicitedPort)->default_value(0), "unsolicited port")(
+      "identity", po::value(&settings.identity.identity), "reply to the revision query")(
+      "serial", po::value(&settings.identity.serialNumber), "serial number");
+  try {
+    po::variables_map values;
+    po::store(po::parse_command_line(argc, argv, described), values);
+    po::notify(values);
+    if (values.count("help")) {
+      std::cout << described;
+      return 0;
+    }
+    orvan::fakes::FakeController controller(settings);
+    controller.Start();
+    std::cout << "ready " << controller.Address() << ' ' << controller.CommandPort() << ' '
+              << controller.UnsolicitedPort() << std::endl;
+
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      std::istringstream words(line);
+      std::string verb;
+      words >> verb;
+      if (verb == "quit") break;
+      if (verb == "message") {
+        std::string text;
+        std::getline(words >> std::ws, text);
+        controller.SendMessage(text);
+      } else if (verb == "record") {
+        controller.SendRecord();
+      } else if (verb == "interrupt") {
+        std::string status;
+        unsigned byte;
+        while (words >> std::hex >> byte) status += static_cast<char>(byte);
+        controller.SendInterrupt(status);
+      } else if (verb == "close") {
+        controller.CloseConnections();
+      }
+    }
+    controller.Stop();
+  } catch (const std::exception& e) {
+    std::cerr << "fake_controller: " << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}

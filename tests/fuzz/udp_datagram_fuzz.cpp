@@ -1,0 +1,30 @@
+// Controller datagrams of any length and content: sorting them never reads or writes beyond
+// the datagram, the record or the interrupt queue's limit. The input is split into datagrams
+// at each 16-bit little-endian length prefix.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <vector>
+
+#include "udp_device.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  OrvDataRecord record{};
+  std::deque<uint8_t> interrupts;
+  size_t position = 0;
+  while (position + 2 <= size) {
+    const size_t wanted = data[position] | (static_cast<size_t>(data[position + 1]) << 8);
+    position += 2;
+    const size_t length = wanted < size - position ? wanted : size - position;
+    // A copy of exactly the datagram's length, so the sanitizer sees any read past it.
+    std::vector<char> datagram(data + position, data + position + length);
+    position += length;
+    const auto kind = orvan::SortDatagram(datagram.data(), datagram.size(),
+                                          length % 2 ? &record : nullptr, interrupts);
+    if (kind == orvan::DatagramKind::Record && length <= 18) std::abort();
+    if (kind == orvan::DatagramKind::Interrupt && (length < 3 || length > 18)) std::abort();
+    if (interrupts.size() > 64) std::abort();
+  }
+  return 0;
+}
