@@ -10,6 +10,7 @@ packages=(
   libboost-filesystem1.81-dev libboost-date-time1.81-dev
   libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libsystemd-dev
   iproute2 util-linux socat
 )
 

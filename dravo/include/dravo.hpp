@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +26,9 @@ public:
   // Shuts the server down and joins its thread; also stops a server in the middle of a restart.
   int Stop();
   bool Running() const { return running.load(); }
+  // Waits until the server has bound its listeners (true), or its thread has ended without
+  // getting there, or the timeout has passed (false). For hosts that report readiness.
+  bool WaitServing(std::chrono::milliseconds timeout);
   // Why the server thread ended on its own ("bind: Address already in use", ...); empty when it
   // is still starting or serving, or was stopped on request.
   std::string Failure() const {
@@ -41,5 +46,9 @@ private:
   // Guards the core pointer, the stop request and the failure text between host and server thread.
   mutable std::mutex stateLock;
   bool stopRequested = false;
+  // Set once a core has bound its listeners, and once the server thread has ended.
+  bool listening = false;
+  bool ended = false;
+  std::condition_variable servingChanged;
   std::string failure;
 };

@@ -39,6 +39,7 @@ int Dravo::Start(const std::string& arguments) {
   std::lock_guard<std::mutex> lock(stateLock);
   if (serverThread) return -1;  // already started; Stop first
   stopRequested = false;
+  listening = ended = false;
   failure.clear();
   platform::RaiseDescriptorLimit();
   try {
@@ -70,6 +71,13 @@ void Dravo::Run(std::shared_ptr<std::vector<std::string>>) {
         std::lock_guard<std::mutex> lock(stateLock);
         if (stopRequested) break;  // Stop came between two cores
         serverCore = std::move(core);
+        serverCore->onListening = [this] {
+          {
+            std::lock_guard<std::mutex> lock(stateLock);
+            listening = true;
+          }
+          servingChanged.notify_all();
+        };
         serving = serverCore.get();
       }
       std::exception_ptr raised;
@@ -94,6 +102,17 @@ void Dravo::Run(std::shared_ptr<std::vector<std::string>>) {
     failure = "unknown error";
   }
   running = false;
+  {
+    std::lock_guard<std::mutex> lock(stateLock);
+    ended = true;
+  }
+  servingChanged.notify_all();
+}
+
+bool Dravo::WaitServing(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(stateLock);
+  servingChanged.wait_for(lock, timeout, [this] { return listening || ended; });
+  return listening;
 }
 
 int Dravo::Stop() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "open_parameters.hpp"
+#include "shell_resource.hpp"
 
 #include <boost/asio/io_context.hpp>
 
@@ -14,7 +15,7 @@
 class Request;
 class Server;
 
-class Resource : public std::enable_shared_from_this<Resource> {
+class Resource : public std::enable_shared_from_this<Resource>, public ShellResource {
 public:
   Resource(boost::asio::io_context& io, Server& server, uint32_t id);
   virtual ~Resource() = default;

@@ -58,6 +58,7 @@ int Server::Run(PublishSettings* settings) {
       if (settings->publish) listenAddresses = {"0.0.0.0"};
     }
     for (const auto& address : listenAddresses) Listen(address);
+    if (onListening) onListening();
     while (runState.load() == kServing) {
       io.run();
       io.restart();

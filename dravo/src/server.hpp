@@ -13,8 +13,10 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -47,6 +49,8 @@ public:
   // Opens the listeners and serves until shut down (returns 0) or restarted (returns 1).
   // A set-up failure ("open", "set_option", "bind", "listen") is raised after everything is closed.
   int Run(PublishSettings* settings);
+  // Called on the server thread once every listener of this core is bound.
+  std::function<void()> onListening;
   // Both may come from another thread.
   void Shutdown();
   void Restart();

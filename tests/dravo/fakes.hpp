@@ -27,6 +27,8 @@ public:
   }
   void Send(const uint8_t*, size_t, bool, bool) override {}
   uint32_t Mode() const override { return 0; }
+  void Reply(int, const std::string&) override {}
+  void SetLastError(std::string) override {}
 
   static ShellFactory Factory();
   static std::atomic<int> made;  // shells made so far, process-wide
@@ -49,9 +51,13 @@ public:
   void Release() override { ++released; }
   bool Matches(const OpenParameters& parameters) const override;
   void Submit(std::shared_ptr<Request> request) override { submitted.push_back(std::move(request)); }
+  void QueueWrite(const uint8_t* data, size_t length) override { written.append(data, data + length); }
+  void RequestDone() override { ++done; }
 
   uint32_t kind;
   bool failOpen;
   int released = 0;
   std::vector<std::shared_ptr<Request>> submitted;
+  std::string written;  // what the shell had written to the controller
+  int done = 0;         // RequestDone calls
 };

@@ -1,0 +1,129 @@
+// Runs the service program as a process in this test's network namespace, with its own
+// program-data folder and a notification socket standing in for systemd.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class NotifySocket {
+public:
+  explicit NotifySocket(const fs::path& path) : path_(path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fd_ = -1;
+  }
+  ~NotifySocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  const fs::path& path() const { return path_; }
+
+  // Waits until a datagram holding `text` arrives; false after `timeout`.
+  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          deadline - std::chrono::steady_clock::now());
+      timeval tv{static_cast<time_t>(left.count() / 1000000),
+                 static_cast<suseconds_t>(left.count() % 1000000)};
+      setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      char buffer[4096];
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n < 0) return false;
+      received += std::string(buffer, static_cast<size_t>(n)) + "\n";
+      if (received.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  std::string received;
+
+private:
+  fs::path path_;
+  int fd_ = -1;
+};
+
+pid_t StartService(const fs::path& data, const fs::path& notify) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("ORVAN_PROGRAM_DATA", data.c_str(), 1);
+    setenv("NOTIFY_SOCKET", notify.c_str(), 1);
+    execl(DRAVO_SERVICE_PATH, DRAVO_SERVICE_PATH, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit status, or nothing when the process has not ended within `timeout`.
+std::optional<int> WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+// Ends a process the test left running, so a failing test never leaves a server behind.
+struct ProcessGuard {
+  pid_t pid;
+  ~ProcessGuard() {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+TEST(ServiceProcess, ReadyThenStopsOnSigtermAndASecondInstanceFails) {
+  const fs::path dir = fs::temp_directory_path() / ("dravo-service-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  NotifySocket first(dir / "notify-1");
+  NotifySocket second(dir / "notify-2");
+  ASSERT_TRUE(first.ok() && second.ok());
+
+  const pid_t service = StartService(dir, first.path());
+  ASSERT_GT(service, 0);
+  ProcessGuard serviceGuard{service};
+  // The first start also makes the certificate.
+  ASSERT_TRUE(first.WaitFor("READY=1", 60s)) << first.received;
+
+  // Port 23 is taken: the second instance fails to start and says so by its status.
+  const pid_t rival = StartService(dir, second.path());
+  ProcessGuard rivalGuard{rival};
+  const auto rivalStatus = WaitExit(rival, 30s);
+  ASSERT_TRUE(rivalStatus.has_value());
+  EXPECT_NE(*rivalStatus, 0);
+  EXPECT_EQ(second.received.find("READY=1"), std::string::npos);
+
+  ASSERT_EQ(kill(service, SIGTERM), 0);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(first.WaitFor("STOPPING=1", 2s)) << first.received;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      2s - (std::chrono::steady_clock::now() - started));
+  const auto status = WaitExit(service, std::max(left, 1ms));
+  ASSERT_TRUE(status.has_value()) << "still running 2 s after SIGTERM";
+  EXPECT_EQ(*status, 0);
+  fs::remove_all(dir);
+}
+
+}  // namespace
