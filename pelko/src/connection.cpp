@@ -57,6 +57,12 @@ size_t LongestValue(const std::string& values) {
   return longest;
 }
 
+// The hardware behind the device, identified once.
+const Description& Identified(OrvanDevice& device) {
+  if (!device.description) throw OrvanError(-1300, "no hardware description");
+  return device.description->Identify();
+}
+
 std::mutex& MakerLock() {
   static std::mutex lock;
   return lock;
@@ -162,15 +168,6 @@ void Connection::Progress(uint64_t done, uint64_t total) {
                              device->callbackUser);
 }
 
-namespace {
-
-const Description& Identified(OrvanDevice& device) {
-  if (!device.description) throw OrvanError(-1300, "no hardware description");
-  return device.description->Identify();
-}
-
-}  // namespace
-
 std::string Connection::Info() {
   if (!device || !device->IsOpen()) return "device not open";
   const int32_t timeout = OptionsTimeout();
@@ -237,6 +234,10 @@ void Connection::ArrayDownload(const std::string& name, int32_t first, int32_t l
   if (!ListsArray(Command("LA", true, timeout), name)) throw OrvanError(-1200);
   if (acknowledged && LongestValue(values) + 1 > kReadBlock)
     throw OrvanError(-10002, "array value longer than a controller line");
+  // A backslash would end the download early and hand the rest of the values to the
+  // controller as commands.
+  if (values.find('\\') != std::string::npos)
+    throw OrvanError(-10002, "\\ character is not legal in array values");
 
   const std::string opening = "QD " + name + "[]," + Field(first) + "," + Field(last) +
                               (acknowledged ? ",1\r" : "\r");

@@ -199,7 +199,12 @@ TEST_F(ConnectionTest, ArrayNameMustBeAWholeListedName) {
   }
 }
 
-TEST_F(ConnectionTest, ValueLongerThanAControllerLineIsRefusedBeforeQD) {
+TEST_F(ConnectionTest, ValuesThatWouldBreakTheDownloadAreRefusedBeforeQD) {
+  for (const bool debugBit : {false, true}) {
+    Open(debugBit ? "10.0.0.9 -d --debug 1" : "10.0.0.9 -d");
+    EXPECT_EQ(CodeOf([&] { connection.ArrayDownload("DATA", 0, 1, "1,2\\XQ#A\r"); }), -10002);
+    EXPECT_TRUE(device->WritesFrom("QD").empty());
+  }
   Open();
   const std::string longest(405, '7');
   EXPECT_EQ(CodeOf([&] { connection.ArrayDownload("DATA", 0, 1, "1," + longest + "8"); }), -10002);
