@@ -99,17 +99,6 @@ struct ClientDevice::TlsLink {
   boost::system::error_code writeError;
 };
 
-// One UDP socket to the server. Reads and writes try the socket first and wait for readiness
-// only when it is not ready, so no transfer is ever left pending into a buffer.
-struct ClientDevice::DatagramLink {
-  explicit DatagramLink(asio::io_context& io) : socket(io) {}
-
-  udp::socket socket;
-  BasicReceivedBlock<kChannelBlock> received;
-  bool readPending = false;
-  bool writePending = false;
-};
-
 bool ClientDevice::CommandChannel::IsOpen() const {
   return link && link->stream.next_layer().is_open();
 }
@@ -122,7 +111,7 @@ ClientDevice::~ClientDevice() {
   StopKeepAlive();
   boost::system::error_code ignored;
   for (SubChannel* channel : {&messages, &records, &interruptChannel}) {
-    if (channel->link) channel->link->socket.close(ignored);
+    if (channel->link) channel->link->Reset();
   }
   if (command.link) command.link->stream.next_layer().close(ignored);
 }
@@ -426,19 +415,14 @@ void ClientDevice::SendSub(SubChannel& channel, const std::string& bytes) {
   if (!channel.IsOpen()) throw OrvanError(-1102);
   const auto link = channel.link;
   const size_t size = std::min(bytes.size(), kChannelBlock);
-  const auto deadline = BlockingStep::Deadline(options->timeout);
-  for (;;) {
+  auto attempt = [&] {
     boost::system::error_code error;
     link->socket.send(asio::buffer(bytes.data(), size), 0, error);
-    if (!error) return;
-    if (error != asio::error::would_block) throw OrvanError(-1104, error.message());
-    if (!link->writePending) {
-      link->writePending = true;
-      link->socket.async_wait(udp::socket::wait_write,
-                              [link](const boost::system::error_code&) { link->writePending = false; });
-    }
-    step.Run(deadline, [&] { return !link->writePending; });
-  }
+    if (error == asio::error::would_block) return false;
+    if (error) throw OrvanError(-1104, error.message());
+    return true;
+  };
+  if (!attempt()) link->AwaitSend(BlockingStep::Deadline(options->timeout), link, attempt);
 }
 
 void ClientDevice::ReceiveSub(SubChannel& channel, int32_t timeout) {
@@ -446,37 +430,27 @@ void ClientDevice::ReceiveSub(SubChannel& channel, int32_t timeout) {
   const auto link = channel.link;
   if (link->received.Remaining() > 0) return;
   if (timeout <= 0) timeout = options->timeout;
-  const auto deadline = BlockingStep::Deadline(timeout);
-  for (;;) {
+  auto attempt = [&] {
     boost::system::error_code error;
     // MSG_TRUNC makes the count the datagram's real length, so an oversized one is refused
     // instead of being cut silently.
     const size_t count = link->socket.receive(
         asio::buffer(link->received.Target(), link->received.Capacity()), MSG_TRUNC, error);
-    if (!error) {
-      if (count > link->received.Capacity()) {
-        throw OrvanError(-1103, std::error_code(EMSGSIZE, std::generic_category()).message());
-      }
-      link->received.Fill(count);
-      if (count > 0) return;
-      continue;
+    if (error == asio::error::would_block) return false;
+    if (error) throw OrvanError(-1103, error.message());
+    if (count > link->received.Capacity()) {
+      throw OrvanError(-1103, std::error_code(EMSGSIZE, std::generic_category()).message());
     }
-    if (error != asio::error::would_block) throw OrvanError(-1103, error.message());
-    if (!link->readPending) {
-      link->readPending = true;
-      link->socket.async_wait(udp::socket::wait_read,
-                              [link](const boost::system::error_code&) { link->readPending = false; });
-    }
-    step.Run(deadline, [&] { return !link->readPending; });
-  }
+    link->received.Fill(count);
+    return count > 0;
+  };
+  if (!attempt()) link->AwaitReceive(BlockingStep::Deadline(timeout), link, attempt);
 }
 
 size_t ClientDevice::SubAvailable(SubChannel& channel) {
   if (!channel.IsOpen()) return 0;
-  boost::system::error_code error;
-  size_t waiting = channel.link->socket.available(error);
-  if (error) waiting = 0;
-  return waiting + channel.link->received.Remaining();
+  const int32_t waiting = channel.link->BytesWaiting();
+  return waiting > 0 ? static_cast<size_t>(waiting) : 0;
 }
 
 void ClientDevice::SubChannelCommand(SubChannel& channel, const std::string& text) {
@@ -508,6 +482,7 @@ void ClientDevice::LinkCommandChannel(const std::string& address) {
 }
 
 void ClientDevice::OpenSubChannel(SubChannel& channel) {
+  if (channel.link) channel.link->Reset();
   channel.link = std::make_shared<DatagramLink>(*ioContext);
   channel.mode = kModeShell;
   boost::system::error_code notNumeric;
@@ -563,10 +538,7 @@ void ClientDevice::ExitSubChannel(SubChannel& channel) {
 }
 
 void ClientDevice::CloseSubChannel(SubChannel& channel) {
-  if (!channel.link) return;
-  boost::system::error_code ignored;
-  channel.link->socket.shutdown(udp::socket::shutdown_both, ignored);
-  channel.link->socket.close(ignored);
+  if (channel.link) channel.link->ShutDown();
 }
 
 void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {

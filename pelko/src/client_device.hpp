@@ -5,6 +5,7 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -19,16 +20,18 @@
 
 #include "blocking_step.hpp"
 #include "orvan_device.hpp"
+#include "socket_channel.hpp"
 
 namespace orvan {
+
+// The most bytes one channel send or receive moves.
+constexpr size_t kChannelBlock = 1024;
 
 // Session modes of a server channel, as this library last set them.
 constexpr int32_t kModeShell = 0;
 constexpr int32_t kModeRaw = 1;
 constexpr int32_t kModeCooked = 2;
 
-// The most bytes one channel send or receive moves.
-constexpr size_t kChannelBlock = 1024;
 
 // How far one receive took a shell reply: the server ends a reply with "~" (what follows in
 // the same receive is dropped) and refuses with "\" anywhere.
@@ -39,7 +42,7 @@ ShellAnswer CollectShellReply(const char* bytes, size_t count, std::string& repl
 class ClientDevice : public OrvanDevice, public std::enable_shared_from_this<ClientDevice> {
 public:
   struct TlsLink;
-  struct DatagramLink;
+  using DatagramLink = SocketChannel<boost::asio::ip::udp::socket, kChannelBlock>;
 
   // One TLS connection to the server. Each connect makes a new link; operations still
   // pending on an older one keep it alive and touch only it.
