@@ -48,11 +48,17 @@ void Requestor::OnRead(const boost::system::error_code& error, size_t count) {
 }
 
 void Requestor::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) {
-  if (closed) return;
+  if (closed) {
+    // Nobody is left to take the reply: the resource serves its next request at once.
+    if (resource) resource->RequestDone();
+    return;
+  }
   try {
-    shell->OnRequestReady(std::move(request), std::move(resource));
+    shell->OnRequestReady(std::move(request), resource);
   } catch (const std::exception&) {
     Close();
+    // The shell may have failed before it took the turn; handing it on twice is harmless.
+    if (resource) resource->RequestDone();
   }
 }
 

@@ -14,7 +14,7 @@ public:
   void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<Resource>) override {}
   void FinishRequest() override {}
   void Unlink() override {}
-  void Send(const uint8_t*, size_t, bool, bool) override {}
+  void Send(const uint8_t*, size_t, bool, bool, bool) override {}
   uint32_t Mode() const override { return 0; }
 };
 

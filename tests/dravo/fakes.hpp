@@ -25,7 +25,7 @@ public:
     ++unlinked;
     ++ended;
   }
-  void Send(const uint8_t*, size_t, bool, bool) override {}
+  void Send(const uint8_t*, size_t, bool, bool, bool) override {}
   uint32_t Mode() const override { return 0; }
 
   static ShellFactory Factory();
@@ -49,6 +49,9 @@ public:
   void Release() override { ++released; }
   bool Matches(const OpenParameters& parameters) const override;
   void Submit(std::shared_ptr<Request> request) override { submitted.push_back(std::move(request)); }
+  void Close(std::shared_ptr<Resource>) override {}
+  void Write(const uint8_t*, size_t) override {}
+  void StartRead() override {}
 
   uint32_t kind;
   bool failOpen;
