@@ -17,7 +17,7 @@ std::shared_ptr<Request> Request::RequestWithOp(int code, std::weak_ptr<Requesto
 
 std::shared_ptr<Request> Request::RequestWithControl(uint32_t parameter, uint32_t value,
                                                      std::weak_ptr<Requestor> issuer) {
-  auto request = RequestWithOp(9, std::move(issuer));
+  auto request = RequestWithOp(kSetControl, std::move(issuer));
   request->controlParameter = parameter;
   request->controlValue = value;
   return request;
@@ -28,4 +28,9 @@ int Request::PopOp() {
   const int code = operationCodes.front();
   operationCodes.pop_front();
   return code;
+}
+
+void Request::Withdraw() {
+  length = 0;
+  requestor.reset();
 }

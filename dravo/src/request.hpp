@@ -14,6 +14,20 @@ class Request {
 public:
   static constexpr size_t kMaxLength = 449;
 
+  // Operation codes the resource applies.
+  static constexpr int kJoinLinked = 1;
+  static constexpr int kLeaveLinked = 2;
+  static constexpr int kJoinMessages = 3;
+  static constexpr int kLeaveMessages = 4;
+  static constexpr int kJoinRecords = 5;
+  static constexpr int kLeaveRecords = 6;
+  static constexpr int kJoinInterrupts = 7;
+  static constexpr int kLeaveInterrupts = 8;
+  static constexpr int kSetControl = 9;
+  // Control parameters of kSetControl.
+  static constexpr uint32_t kControlBaud = 2;
+  static constexpr uint32_t kControlStopBits = 3;
+
   // Copies at most kMaxLength bytes; no operation codes.
   Request(const uint8_t* bytes, size_t length, std::weak_ptr<Requestor> requestor);
   static std::shared_ptr<Request> RequestWithOp(int code, std::weak_ptr<Requestor> requestor);
@@ -23,6 +37,11 @@ public:
   void PushOp(int code) { operationCodes.push_back(code); }
   // The first operation code, removed; 0 when none is left.
   int PopOp();
+
+  // The connection no longer wants this request served (its client gave up on the reply):
+  // it carries no bytes and no requestor any more, so a resource skips it as it skips the
+  // requests of a connection that has gone.
+  void Withdraw();
 
   std::array<uint8_t, kMaxLength> commandBytes{};
   uint64_t length = 0;

@@ -47,6 +47,11 @@ void Requestor::OnRead(const boost::system::error_code& error, size_t count) {
   if (!closed) StartRead();
 }
 
+void Requestor::SetIdleTimeout(uint32_t milliseconds) {
+  idleTimeout = milliseconds;
+  ArmIdleTimer(std::chrono::milliseconds(idleTimeout));
+}
+
 void Requestor::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) {
   if (closed) {
     // Nobody is left to take the reply: the resource serves its next request at once.

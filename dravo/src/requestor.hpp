@@ -51,7 +51,8 @@ public:
   Shell& GetShell() { return *shell; }
   // Milliseconds without received bytes before the client is closed; 0 means no limit.
   uint32_t IdleTimeout() const { return idleTimeout; }
-  void SetIdleTimeout(uint32_t milliseconds) { idleTimeout = milliseconds; }
+  // Takes effect at once: the idle wait starts again with the new limit (0: none).
+  void SetIdleTimeout(uint32_t milliseconds);
   std::array<uint8_t, kReceiveSize>& ReceiveBuffer() { return receiveBuffer; }
 
 protected:

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "open_parameters.hpp"
+#include "shell_resource.hpp"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -24,7 +25,7 @@ class Request;
 class Requestor;
 class Server;
 
-class Resource : public std::enable_shared_from_this<Resource> {
+class Resource : public std::enable_shared_from_this<Resource>, public ShellResource {
 public:
   static constexpr size_t kBufferSize = 512;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
@@ -52,9 +53,9 @@ public:
   virtual void Submit(std::shared_ptr<Request> request);
 
   // The owner's reply is complete: the next queued request is served.
-  void RequestDone();
+  void RequestDone() override;
   // Copies the bytes behind those already queued for the controller.
-  void QueueWrite(const uint8_t* bytes, size_t length);
+  void QueueWrite(const uint8_t* bytes, size_t length) override;
 
   // "id, address, kind, description" for the resources listing, without a line end.
   std::string ListLine() const;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 class Request;
 class Requestor;
@@ -30,6 +31,11 @@ public:
                     bool binaryPart = false) = 0;
   // 0 shell, 1 raw, 2 cooked.
   virtual uint32_t Mode() const = 0;
+  // An answer of the server itself: the text, then "~" when code is 0, else "\" (a pinger
+  // answers its client this way).
+  virtual void Reply(int code, const std::string& text) = 0;
+  // The text the shell command "te" reports next.
+  virtual void SetLastError(std::string text) = 0;
 };
 
 using ShellFactory = std::function<std::unique_ptr<Shell>(Requestor& owner, Server& server, bool mdnsSupported)>;

@@ -27,6 +27,8 @@ public:
   }
   void Send(const uint8_t*, size_t, bool, bool, bool) override {}
   uint32_t Mode() const override { return 0; }
+  void Reply(int, const std::string&) override {}
+  void SetLastError(std::string) override {}
 
   static ShellFactory Factory();
   static std::atomic<int> made;  // shells made so far, process-wide
@@ -52,11 +54,15 @@ public:
   void Close(std::shared_ptr<Resource>) override {}
   void Write(const uint8_t*, size_t) override {}
   void StartRead() override {}
+  void QueueWrite(const uint8_t* data, size_t length) override { written.append(data, data + length); }
+  void RequestDone() override { ++done; }
 
   uint32_t kind;
   bool failOpen;
   int released = 0;
   std::vector<std::shared_ptr<Request>> submitted;
+  std::string written;  // what the shell had written to the controller
+  int done = 0;         // RequestDone calls
 };
 
 // Records what resources deliver; its owner's writes go through the owner's bounded queue.
@@ -74,6 +80,8 @@ public:
   void Unlink() override {}
   void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete, bool binaryPart) override;
   uint32_t Mode() const override { return mode; }
+  void Reply(int, const std::string&) override {}
+  void SetLastError(std::string) override {}
 
   static ShellFactory Factory();
   // All bytes delivered with that unsolicited flag, joined.

@@ -35,7 +35,7 @@ protected:
     Connection::SetDeviceMaker(previous);
     SetDefaultServer("127.0.0.1", 23);
   }
-  void Open(const char* address = "10.0.0.9 -d -t 300") {
+  void Open(const char* address = "127.0.0.9 -d -t 300") {
     ASSERT_EQ(OrvOpen(address, &handle), 0);
   }
 
@@ -48,7 +48,7 @@ protected:
 
 TEST_F(Exports, OpenBuildsTheHandle) {
   SetDefaultServer("10.1.1.1", 4000);
-  Open("10.0.0.9 -d -t 300 --p3 99");
+  Open("127.0.0.9 -d -t 300 --p3 99");
   EXPECT_EQ(made.serverAddress, "10.1.1.1");  // the process-wide default
   EXPECT_EQ(made.serverPort, 99);             // overridden by the string
   EXPECT_EQ(handle->timeout, 300);
@@ -63,19 +63,19 @@ TEST_F(Exports, OpenFailuresLeaveTheCallersHandleAlone) {
   EXPECT_EQ(out, untouched);
   EXPECT_EQ(OrvOpen(nullptr, &out), -10006);
   device->failOpen = -1101;
-  EXPECT_EQ(OrvOpen("10.0.0.9 -d", &out), -1101);
+  EXPECT_EQ(OrvOpen("127.0.0.9 -d", &out), -1101);
   device->failOpen = 0;
   throwStd = true;  // freed as well; the sanitizer build would see a leak
-  EXPECT_EQ(OrvOpen("10.0.0.9 -d", &out), -1);
+  EXPECT_EQ(OrvOpen("127.0.0.9 -d", &out), -1);
   EXPECT_EQ(out, untouched);
-  EXPECT_EQ(OrvOpen("10.0.0.9 -d", nullptr), -10002);
+  EXPECT_EQ(OrvOpen("127.0.0.9 -d", nullptr), -10002);
 }
 
 TEST_F(Exports, OpenWithoutABuiltDeviceKindFails) {
   Connection::SetDeviceMaker(nullptr);
   OrvCon* out = nullptr;
   // Port 1 of loopback is closed: the direct Ethernet kind fails to connect.
-  for (const char* address : {"10.0.0.9", "127.0.0.1 --p1 1 -d", "COM1 -d", "RUREZIVU1 -d"}) {
+  for (const char* address : {"127.0.0.9", "127.0.0.1 --p1 1 -d", "COM1 -d", "RUREZIVU1 -d"}) {
     SCOPED_TRACE(address);
     EXPECT_EQ(OrvOpen(address, &out), -1101);
   }
