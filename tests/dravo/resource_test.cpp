@@ -97,9 +97,10 @@ protected:
   }
   bool Open() const { return server.FindResource("10.0.0.5", "").has_value(); }
 
+  // First, so that it goes last: resources must not outlive its event loop.
+  Server server;
   uint32_t idleTimeout = Resource::kDefaultIdleTimeout;
   std::shared_ptr<ScriptedResource> resource;
-  Server server;
 };
 
 TEST_F(ResourceBase, ServesOneClientAtATimeInArrivalOrder) {

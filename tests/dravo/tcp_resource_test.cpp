@@ -20,6 +20,14 @@ protected:
       accepted = !error;
     });
   }
+  // The peers' handlers end while this fixture still stands.
+  void TearDown() override {
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    peer.close(ignored);
+    io().restart();
+    io().poll();
+  }
   void Read() {
     peer.async_read_some(boost::asio::buffer(chunk), [this](const boost::system::error_code& error, size_t count) {
       if (error) {

@@ -15,6 +15,13 @@ protected:
     controller.bind({boost::asio::ip::make_address_v4("127.0.0.1"), 0});
     Receive();
   }
+  // The peer's handler ends while this fixture still stands.
+  void TearDown() override {
+    boost::system::error_code ignored;
+    controller.close(ignored);
+    io().restart();
+    io().poll();
+  }
   void Receive() {
     controller.async_receive_from(boost::asio::buffer(chunk), sender,
                                   [this](const boost::system::error_code& error, size_t count) {
