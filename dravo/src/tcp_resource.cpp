@@ -26,7 +26,9 @@ void TcpResource::Open(const OpenParameters& parameters) {
                              OnResolve(error, results);
                            });
   } catch (const boost::system::system_error& failure) {
-    ReportOpened(failure.code());
+    ReportOpened(failure.code());  // a failed open, never an error out of the event loop
+  } catch (const std::exception&) {
+    ReportOpened(boost::asio::error::no_memory);
   }
 }
 

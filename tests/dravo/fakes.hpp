@@ -1,5 +1,6 @@
-// Small stand-ins for what plugs into the server core: a scripted shell and a resource that
-// records what the core asks of it.
+// Small stand-ins for what plugs into the server core: a scripted shell, a resource that
+// records what the core asks of it, and a shell and client connection that record what a
+// resource delivers.
 #pragma once
 
 #include "open_parameters.hpp"
