@@ -131,9 +131,10 @@ ORV_API int32_t OrvCommand(OrvCon* handle, const char* command, char* buffer, ui
   });
 }
 
-ORV_API int32_t OrvProgramDownload(OrvCon* handle, const char*, const char*) {
-  return Framed(handle, [](OrvanDevice&) -> int32_t {
-    throw OrvanError(kNotSupported, orvan::ErrorCodeText(kNotSupported));
+ORV_API int32_t OrvProgramDownload(OrvCon* handle, const char* program, const char* options) {
+  return Framed(handle, [&](OrvanDevice&) {
+    handle->connection.ProgramDownload(program ? program : "", options ? options : "", "DL");
+    return 0;
   });
 }
 
@@ -146,17 +147,24 @@ ORV_API int32_t OrvProgramUpload(OrvCon* handle, char* buffer, uint32_t length) 
   });
 }
 
-ORV_API int32_t OrvArrayDownload(OrvCon* handle, const char*, int32_t, int32_t, const char*) {
-  return Framed(handle, [](OrvanDevice&) -> int32_t {
-    throw OrvanError(kNotSupported, orvan::ErrorCodeText(kNotSupported));
+ORV_API int32_t OrvArrayDownload(OrvCon* handle, const char* name, int32_t first, int32_t last,
+                                 const char* values) {
+  return Framed(handle, [&](OrvanDevice&) {
+    Require(name, "array name");
+    Require(values, "values");
+    handle->connection.ArrayDownload(name, first, last, values);
+    return 0;
   });
 }
 
-ORV_API int32_t OrvArrayUpload(OrvCon* handle, const char*, int32_t, int32_t, int32_t, char*,
-                               uint32_t) {
-  return Framed(handle, [](OrvanDevice& device) -> int32_t {
+ORV_API int32_t OrvArrayUpload(OrvCon* handle, const char* name, int32_t first, int32_t last,
+                               int32_t delimiter, char* buffer, uint32_t length) {
+  return Framed(handle, [&](OrvanDevice& device) {
+    Require(name, "array name");
+    if (length > 0) Require(buffer, "buffer");
     device.SetOption(orvan::kOptionCommandMode, 0);
-    throw OrvanError(kNotSupported, orvan::ErrorCodeText(kNotSupported));
+    const std::string reply = handle->connection.ArrayUpload(name, first, last, delimiter);
+    return orvan::CopyStringOut(reply, buffer, length, nullptr, false);
   });
 }
 

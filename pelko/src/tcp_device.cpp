@@ -17,50 +17,41 @@ using asio::ip::tcp;
 namespace {
 // A read longer than this makes the controller wait for a line feed.
 constexpr size_t kAcknowledgedRead = 393;
-constexpr size_t kPacedWrite = 448;
-constexpr uint32_t kPaceMilliseconds = 26;
 }  // namespace
 
-TcpDevice::TcpDevice(asio::io_context& io) : step(io), socket(io) {}
+TcpDevice::TcpDevice(asio::io_context& io) : channel(io) {}
 
-TcpDevice::~TcpDevice() {
-  boost::system::error_code ignored;
-  socket.close(ignored);
-}
+TcpDevice::~TcpDevice() = default;
 
 void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
   options = opened;
   try {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;
-    const auto endpoint = ResolveFirst<tcp>(step, options->address, port, options->timeout);
-    boost::system::error_code ignored;
-    socket.close(ignored);
-    ++generation;
-    pendingReceives = 0;
-    sendPending = false;
-    receiveBuffer.Clear();
+    const auto endpoint =
+        ResolveFirst<tcp>(channel.step, options->address, port, options->timeout);
+    channel.Reset();
 
     bool connected = false;
     boost::system::error_code connectError;
-    socket.async_connect(endpoint, [&connected, &connectError, self = shared_from_this(),
-                                    current = generation](const boost::system::error_code& error) {
-      if (current != self->generation) return;
-      connectError = error;
-      connected = true;
-    });
+    channel.socket.async_connect(
+        endpoint, [&connected, &connectError, self = shared_from_this(),
+                   current = channel.Generation()](const boost::system::error_code& error) {
+          if (current != self->channel.Generation()) return;
+          connectError = error;
+          connected = true;
+        });
     try {
-      step.Run(options->timeout, [&] { return connected; });
+      channel.step.Run(options->timeout, [&] { return connected; });
     } catch (const OrvanError&) {
       // The cancelled connect must not reach the locals above after this frame is gone.
-      ++generation;
-      socket.close(ignored);
+      channel.Reset();
       throw;
     }
     if (connectError) throw OrvanError(-1101, connectError.message());
-    socket.set_option(tcp::no_delay(true));
+    channel.socket.set_option(tcp::no_delay(true));
     // Reads and writes try the socket first and wait for readiness only when it has to.
-    socket.non_blocking(true);
+    channel.socket.non_blocking(true);
     open = true;
     description = std::make_shared<Description>(this);
   } catch (const std::exception& e) {
@@ -68,115 +59,65 @@ void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     throw OrvanError(-1101, e.what());
   } catch (const OrvanError&) {
     open = false;
-    boost::system::error_code ignored;
-    socket.close(ignored);
+    channel.Reset();
     throw;
   }
 }
 
 void TcpDevice::Close() {
-  if (open) {
-    boost::system::error_code ignored;
-    socket.shutdown(tcp::socket::shutdown_both, ignored);
-    socket.close(ignored);
-  }
-  ++generation;
-  pendingReceives = 0;
-  sendPending = false;
-  receiveBuffer.Clear();
+  if (open) channel.ShutDown();
+  channel.Reset();
   open = false;
   if (description) description->identified = false;
 }
 
-void TcpDevice::StartReceive() {
-  ++pendingReceives;
-  socket.async_wait(tcp::socket::wait_read,
-                    [self = shared_from_this(), current = generation](const boost::system::error_code&) {
-                      if (current == self->generation) --self->pendingReceives;
-                    });
-}
-
 bool TcpDevice::TryReceive(size_t size) {
   boost::system::error_code error;
-  const size_t count = socket.read_some(asio::buffer(receiveBuffer.Target(), size), error);
+  const size_t count = channel.socket.read_some(asio::buffer(channel.received.Target(), size), error);
   if (error == asio::error::would_block) return false;
   if (error) throw OrvanError(-1103, error.message());
   receivedCount = count;
-  receiveBuffer.Fill(count);
+  channel.received.Fill(count);
   return true;
 }
 
 size_t TcpDevice::Read(char* buffer, uint64_t length, bool separateUnsolicited, int32_t timeout) {
   if (length == 0) throw OrvanError(-1103, "user buffer has zero length");
-  if (receiveBuffer.Remaining() == 0) {
+  ReceivedBlock& received = channel.received;
+  if (received.Remaining() == 0) {
     receivedCount = 0;
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(length, receiveBuffer.Capacity()));
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(length, received.Capacity()));
     // Bytes already here are taken at once; otherwise wait for the socket to become readable.
-    // A wait left pending by an earlier deadline is reused, never doubled.
     if (!TryReceive(size)) {
       const int32_t wait = EffectiveTimeout(timeout);
       if (wait == 0) return 0;
-      const auto deadline = BlockingStep::Deadline(wait);
-      do {
-        if (pendingReceives == 0) StartReceive();
-        step.Run(deadline, [this] { return pendingReceives == 0; });
-      } while (!TryReceive(size));
+      channel.AwaitReceive(BlockingStep::Deadline(wait), shared_from_this(),
+                           [&] { return TryReceive(size); });
     }
-    const size_t placed = receiveBuffer.CopyOut(*this, buffer, length, separateUnsolicited);
+    const size_t placed = received.CopyOut(*this, buffer, length, separateUnsolicited);
     // The controller holds further output until a long or unsolicited read is acknowledged.
-    if (receiveBuffer.HasHighBit() || receivedCount > kAcknowledgedRead) {
+    if (received.HasHighBit() || receivedCount > kAcknowledgedRead) {
       Write("\n", 1, options->timeout, false);
     }
     return placed;
   }
-  return receiveBuffer.CopyOut(*this, buffer, length, separateUnsolicited);
+  return received.CopyOut(*this, buffer, length, separateUnsolicited);
 }
 
-int32_t TcpDevice::BytesAvailable() {
-  if (!open) return 0;
+int32_t TcpDevice::BytesAvailable() { return open ? channel.BytesWaiting() : 0; }
+
+bool TcpDevice::TrySend(const char* bytes, size_t size, size_t& sent) {
   boost::system::error_code error;
-  const size_t waiting = socket.available(error);
-  if (error) return -1;
-  return static_cast<int32_t>(std::min<size_t>(waiting + receiveBuffer.Remaining(), INT32_MAX));
-}
-
-void TcpDevice::StartSend() {
-  sendPending = true;
-  socket.async_wait(tcp::socket::wait_write,
-                    [self = shared_from_this(), current = generation](const boost::system::error_code&) {
-                      if (current == self->generation) self->sendPending = false;
-                    });
-}
-
-bool TcpDevice::TrySend(const char* bytes, size_t size) {
-  boost::system::error_code error;
-  sentCount = socket.write_some(asio::buffer(bytes, size), error);
+  sent = channel.socket.write_some(asio::buffer(bytes, size), error);
   if (error == asio::error::would_block) return false;
   if (error) throw OrvanError(-1104, error.message());
-  return sentCount > 0;
+  return sent > 0;
 }
 
 void TcpDevice::Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) {
   if (timeout <= 0) timeout = options->timeout;
-  if (length == 0) return;
-  uint64_t position = 0;
-  while (position < length) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(length - position, kWriteChunk));
-    sentCount = 0;
-    if (!TrySend(buffer + position, chunk)) {
-      const auto deadline = BlockingStep::Deadline(timeout);
-      do {
-        if (!sendPending) StartSend();
-        step.Run(deadline, [this] { return !sendPending; });
-      } while (!TrySend(buffer + position, chunk));
-    }
-    if (pacing && length > kPacedWrite) WaitMilliseconds(kPaceMilliseconds);
-    position += sentCount;
-    if (progress && progressCallback) {
-      progressCallback(static_cast<uint32_t>(position), static_cast<uint32_t>(length),
-                       callbackUser);
-    }
-  }
+  WriteChunks(*this, channel, shared_from_this(), buffer, length, timeout, progress, pacing,
+              [this](const char* bytes, size_t size, size_t& sent) { return TrySend(bytes, size, sent); });
 }
 
 int32_t TcpDevice::Record(bool async, int32_t timeout) {

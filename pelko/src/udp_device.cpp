@@ -21,8 +21,6 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 namespace {
-constexpr size_t kPacedWrite = 448;
-constexpr uint32_t kPaceMilliseconds = 26;
 constexpr size_t kInterruptLimit = 64;
 constexpr size_t kLongestInterrupt = 18;
 constexpr char kRelease[] = "IHS=>-1\r";
@@ -56,28 +54,20 @@ DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* recor
   return kind;
 }
 
-UdpDevice::UdpDevice(asio::io_context& io) : step(io), socket(io) {}
+UdpDevice::UdpDevice(asio::io_context& io) : channel(io) {}
 
-UdpDevice::~UdpDevice() {
-  boost::system::error_code ignored;
-  socket.close(ignored);
-}
+UdpDevice::~UdpDevice() = default;
 
 void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
   options = opened;
   try {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;
-    remoteEndpoint = ResolveFirst<udp>(step, options->address, port, options->timeout);
-    boost::system::error_code ignored;
-    socket.close(ignored);
-    ++generation;
-    pendingReceives = 0;
-    sendPending = false;
-    receiveBuffer.Clear();
-    socket.open(udp::v4());
+    remoteEndpoint = ResolveFirst<udp>(channel.step, options->address, port, options->timeout);
+    channel.Reset();
+    channel.socket.open(udp::v4());
     // Reads and writes try the socket first and wait for readiness only when it has to.
-    socket.non_blocking(true);
+    channel.socket.non_blocking(true);
     open = true;
     Command("", true, options->timeout, true);
     description = std::make_shared<Description>(this);
@@ -86,8 +76,7 @@ void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     throw OrvanError(-1101, e.what());
   } catch (const OrvanError&) {
     open = false;
-    boost::system::error_code ignored;
-    socket.close(ignored);
+    channel.Reset();
     throw;
   }
 }
@@ -99,24 +88,11 @@ void UdpDevice::Close() {
     } catch (const OrvanError&) {
       // The controller frees the handle by itself in time; closing goes on.
     }
-    boost::system::error_code ignored;
-    socket.shutdown(udp::socket::shutdown_both, ignored);
-    socket.close(ignored);
+    channel.ShutDown();
   }
-  ++generation;
-  pendingReceives = 0;
-  sendPending = false;
-  receiveBuffer.Clear();
+  channel.Reset();
   open = false;
   if (description) description->identified = false;
-}
-
-void UdpDevice::StartReceive() {
-  ++pendingReceives;
-  socket.async_wait(udp::socket::wait_read,
-                    [self = shared_from_this(), current = generation](const boost::system::error_code&) {
-                      if (current == self->generation) --self->pendingReceives;
-                    });
 }
 
 bool UdpDevice::TryReceive() {
@@ -124,68 +100,50 @@ bool UdpDevice::TryReceive() {
     boost::system::error_code error;
     // MSG_TRUNC makes the count the datagram's real length, so an oversized one is refused
     // instead of being cut silently.
-    const size_t count = socket.receive_from(
-        asio::buffer(receiveBuffer.Target(), receiveBuffer.Capacity()), sender, MSG_TRUNC, error);
+    ReceivedBlock& received = channel.received;
+    const size_t count = channel.socket.receive_from(
+        asio::buffer(received.Target(), received.Capacity()), sender, MSG_TRUNC, error);
     if (error == asio::error::would_block) return false;
     if (error) throw OrvanError(-1103, error.message());
     // Only the controller's own address is heard; any other host cannot redirect us.
     if (sender.address() != remoteEndpoint.address()) continue;
     remoteEndpoint.port(sender.port());
-    if (count > receiveBuffer.Capacity()) {
+    if (count > received.Capacity()) {
       throw OrvanError(-1103, std::error_code(EMSGSIZE, std::generic_category()).message());
     }
-    receivedCount = count;
-    receiveBuffer.Fill(count);
+    received.Fill(count);
     return true;
   }
 }
 
 bool UdpDevice::TakeDatagram() {
-  const DatagramKind kind = SortDatagram(receiveBuffer.Bytes(), receiveBuffer.Count(),
+  const DatagramKind kind = SortDatagram(channel.received.Bytes(), channel.received.Count(),
                                          recordBuffer.get(), interrupts);
   if (kind == DatagramKind::Text) return false;
   if (kind == DatagramKind::Record) ++recordCounter;
-  receiveBuffer.Clear();
+  channel.received.Clear();
   return true;
 }
 
 size_t UdpDevice::Read(char* buffer, uint64_t length, bool separateUnsolicited, int32_t timeout) {
   if (length == 0) throw OrvanError(-1103, "user buffer has zero length");
-  if (receiveBuffer.Remaining() == 0) {
-    receivedCount = 0;
+  if (channel.received.Remaining() == 0) {
     if (!TryReceive()) {
       const int32_t wait = EffectiveTimeout(timeout);
       if (wait == 0) return 0;
-      const auto deadline = BlockingStep::Deadline(wait);
-      do {
-        if (pendingReceives == 0) StartReceive();
-        step.Run(deadline, [this] { return pendingReceives == 0; });
-      } while (!TryReceive());
+      channel.AwaitReceive(BlockingStep::Deadline(wait), shared_from_this(),
+                           [this] { return TryReceive(); });
     }
     if (TakeDatagram()) return 0;
   }
-  return receiveBuffer.CopyOut(*this, buffer, length, separateUnsolicited);
+  return channel.received.CopyOut(*this, buffer, length, separateUnsolicited);
 }
 
-int32_t UdpDevice::BytesAvailable() {
-  if (!open) return 0;
+int32_t UdpDevice::BytesAvailable() { return open ? channel.BytesWaiting() : 0; }
+
+bool UdpDevice::TrySend(const char* bytes, size_t size, size_t& sent) {
   boost::system::error_code error;
-  const size_t waiting = socket.available(error);
-  if (error) return -1;
-  return static_cast<int32_t>(std::min<size_t>(waiting + receiveBuffer.Remaining(), INT32_MAX));
-}
-
-void UdpDevice::StartSend() {
-  sendPending = true;
-  socket.async_wait(udp::socket::wait_write,
-                    [self = shared_from_this(), current = generation](const boost::system::error_code&) {
-                      if (current == self->generation) self->sendPending = false;
-                    });
-}
-
-bool UdpDevice::TrySend(const char* bytes, size_t size) {
-  boost::system::error_code error;
-  sentCount = socket.send_to(asio::buffer(bytes, size), remoteEndpoint, 0, error);
+  sent = channel.socket.send_to(asio::buffer(bytes, size), remoteEndpoint, 0, error);
   if (error == asio::error::would_block) return false;
   if (error) throw OrvanError(-1104, error.message());
   return true;
@@ -193,26 +151,8 @@ bool UdpDevice::TrySend(const char* bytes, size_t size) {
 
 void UdpDevice::Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) {
   if (timeout <= 0) timeout = options->timeout;
-  if (length == 0) return;
-  uint64_t position = 0;
-  while (position < length) {
-    const size_t chunk = static_cast<size_t>(std::min<uint64_t>(length - position, kWriteChunk));
-    sentCount = 0;
-    if (!TrySend(buffer + position, chunk)) {
-      const auto deadline = BlockingStep::Deadline(timeout);
-      do {
-        if (!sendPending) StartSend();
-        step.Run(deadline, [this] { return !sendPending; });
-      } while (!TrySend(buffer + position, chunk));
-    }
-    if (pacing && length > kPacedWrite) WaitMilliseconds(kPaceMilliseconds);
-    // A datagram goes whole; an empty chunk cannot occur, yet must not stall the loop.
-    position += sentCount > 0 ? sentCount : chunk;
-    if (progress && progressCallback) {
-      progressCallback(static_cast<uint32_t>(position), static_cast<uint32_t>(length),
-                       callbackUser);
-    }
-  }
+  WriteChunks(*this, channel, shared_from_this(), buffer, length, timeout, progress, pacing,
+              [this](const char* bytes, size_t size, size_t& sent) { return TrySend(bytes, size, sent); });
 }
 
 int32_t UdpDevice::Record(bool async, int32_t timeout) {

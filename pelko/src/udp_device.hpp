@@ -9,10 +9,8 @@
 #include <deque>
 #include <memory>
 
-#include "blocking_step.hpp"
 #include "orvan_device.hpp"
-#include "received_block.hpp"
-#include "tcp_device.hpp"
+#include "socket_channel.hpp"
 
 namespace orvan {
 
@@ -47,25 +45,13 @@ public:
   size_t QueuedInterrupts() const { return interrupts.size(); }
 
 private:
-  // Waits for readiness; their handlers only note that the wait has ended.
-  void StartReceive();
-  void StartSend();
   // One non-blocking attempt; false when nothing from the controller is there.
   bool TryReceive();
-  bool TrySend(const char* bytes, size_t size);
+  bool TrySend(const char* bytes, size_t size, size_t& sent);
   // Takes a record or interrupt datagram out of the receive buffer; false for text.
   bool TakeDatagram();
 
-  size_t sentCount = 0;
-  size_t receivedCount = 0;
-  ReceivedBlock receiveBuffer;
-  // Readiness waits started and not yet ended (0 or 1 each).
-  int16_t pendingReceives = 0;
-  bool sendPending = false;
-  uint32_t generation = 0;
-  // Runs the handle's I/O context for every blocking step.
-  BlockingStep step;
-  boost::asio::ip::udp::socket socket;
+  SocketChannel<boost::asio::ip::udp::socket> channel;
   // Where sends go; follows the port of the controller's datagrams.
   boost::asio::ip::udp::endpoint remoteEndpoint;
   boost::asio::ip::udp::endpoint sender;

@@ -7,8 +7,12 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <deque>
 #include <future>
 #include <set>
@@ -62,6 +66,16 @@ public:
   const FakeChannel channel;
   const uint16_t peerPort;
   std::string partial;  // command bytes before their CR
+
+  // A download in progress on this handle takes every byte up to its closing backslash.
+  enum class Loading { None, Program, Array } download = Loading::None;
+  bool acknowledging = false;
+  std::string line;                // download bytes of the line not yet ended
+  std::vector<std::string> lines;  // program lines received
+  int insertAt = -1;               // -1 replaces the whole program
+  std::string arrayName;
+  size_t arrayNext = 0;
+  size_t arrayLast = 0;
 };
 
 class FakeController::TcpSession : public Handle,
@@ -282,6 +296,10 @@ void FakeController::Serve(const std::shared_ptr<Handle>& handle, const std::str
   // Commands end at CR or ';'; an unfinished TCP command waits for the rest of its bytes.
   std::string& partial = handle->partial;
   for (char byte : chunk) {
+    if (handle->download != Handle::Loading::None) {
+      Download(handle, byte);
+      continue;
+    }
     if (byte == '\n') continue;
     if (byte != '\r' && byte != ';') {
       partial += byte;
@@ -318,6 +336,33 @@ std::string FakeController::Answer(const std::shared_ptr<Handle>& handle,
   const FakeIdentity& id = settings_.identity;
   const std::string text = Trimmed(command);
   std::string name, value;
+  if (monitor_) return text == "\x12" ? id.monitor + "\r\n>" : ">";
+  if (text == "\x12") return Line(id.identity);
+  const std::string verb = text.substr(0, 2);
+  if (verb == "DL" || verb == "QD") return StartDownload(handle, text);
+  if (verb == "QU") return UploadArray(text);
+  if (text == "UL") {
+    std::string listing;
+    for (const auto& programLine : program_) listing += programLine + "\r\n";
+    return listing + "\x1a:";
+  }
+  if (text == "LA") {
+    std::string listing;
+    for (const auto& array : arrays_)
+      listing += " " + array.first + "[" + std::to_string(array.second.size()) + "]\r\n";
+    return listing + ":";
+  }
+  if (verb == "DM") {
+    std::istringstream declarations(text.substr(2));
+    std::string declaration;
+    while (std::getline(declarations, declaration, ',')) {
+      const std::string trimmed = Trimmed(declaration);
+      const auto open = trimmed.find('[');
+      if (open == 0 || open == std::string::npos) return "?";
+      arrays_[trimmed.substr(0, open)].assign(std::strtoul(trimmed.c_str() + open + 1, nullptr, 10), 0.0);
+    }
+    return ":";
+  }
   if (text.empty()) return ":";
   if (text == "\x12\x16") return Line(id.identity);
   if (text == "MG_BN{Z10.0}") return Line(id.serialNumber);
@@ -357,6 +402,159 @@ std::string FakeController::Answer(const std::shared_ptr<Handle>& handle,
   if (kOrdinaryCommands.count(text.substr(0, 2))) return ":";
   lastError_ = "1 Unrecognized command";
   return "?";
+}
+
+namespace {
+
+// The fields of "NAME[],a,b,c" after the name, blanks trimmed; empty when the name has no "[]".
+std::vector<std::string> ArrayFields(const std::string& text, std::string& name) {
+  std::vector<std::string> fields;
+  const auto brackets = text.find("[]");
+  if (brackets == std::string::npos) return fields;
+  name = Trimmed(text.substr(2, brackets - 2));
+  std::istringstream rest(text.substr(brackets + 2));
+  std::string field;
+  std::getline(rest, field, ',');  // the empty text between "[]" and the first ','
+  while (std::getline(rest, field, ',')) fields.push_back(Trimmed(field));
+  return fields;
+}
+
+// Field `index` as a number, or `otherwise` when it is missing or empty.
+size_t FieldNumber(const std::vector<std::string>& fields, size_t index, size_t otherwise) {
+  if (index >= fields.size() || fields[index].empty()) return otherwise;
+  return std::strtoul(fields[index].c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+bool FakeController::LineAcknowledged() const {
+  std::istringstream lines(settings_.identity.capabilities);
+  std::string capability;
+  while (std::getline(lines, capability)) {
+    if (capability.compare(0, 3, "UC ") == 0)
+      return (std::strtoul(capability.c_str() + 3, nullptr, 0) & 2) != 0;
+  }
+  return false;
+}
+
+std::string FakeController::StartDownload(const std::shared_ptr<Handle>& handle,
+                                          const std::string& text) {
+  handle->line.clear();
+  handle->lines.clear();
+  bool asked = false;
+  if (text.compare(0, 2, "DL") == 0) {
+    std::string insert = Trimmed(text.substr(2));
+    const auto comma = insert.rfind(',');
+    if (comma != std::string::npos && Trimmed(insert.substr(comma + 1)) == "1") {
+      asked = true;
+      insert = Trimmed(insert.substr(0, comma));
+    }
+    handle->insertAt = insert.empty() ? -1 : std::atoi(insert.c_str());
+    handle->download = Handle::Loading::Program;
+  } else {
+    std::string name;
+    const auto fields = ArrayFields(text, name);
+    const auto array = arrays_.find(name);
+    if (array == arrays_.end() || array->second.empty()) return "?";
+    handle->arrayName = name;
+    handle->arrayNext = FieldNumber(fields, 0, 0);
+    handle->arrayLast = std::min(FieldNumber(fields, 1, array->second.size() - 1),
+                                 array->second.size() - 1);
+    asked = fields.size() > 2 && fields[2] == "1";
+    handle->download = Handle::Loading::Array;
+  }
+  handle->acknowledging = asked && LineAcknowledged();
+  return handle->acknowledging ? "\x06" : "";
+}
+
+void FakeController::Download(const std::shared_ptr<Handle>& handle, char byte) {
+  const bool array = handle->download == Handle::Loading::Array;
+  const auto storeValue = [&] {
+    if (!handle->line.empty()) {
+      std::lock_guard<std::mutex> guard(lock_);
+      auto& values = arrays_[handle->arrayName];
+      if (handle->arrayNext <= handle->arrayLast && handle->arrayNext < values.size())
+        values[handle->arrayNext] = std::strtod(handle->line.c_str(), nullptr);
+      ++handle->arrayNext;
+    }
+    handle->line.clear();
+  };
+  if (byte == '\n') return;
+  if (byte == '\\') {
+    if (array) {
+      storeValue();
+    } else {
+      if (!handle->line.empty()) handle->lines.push_back(handle->line);
+      std::lock_guard<std::mutex> guard(lock_);
+      if (handle->insertAt < 0) {
+        program_ = handle->lines;
+      } else {
+        const size_t at = std::min(program_.size(), static_cast<size_t>(handle->insertAt));
+        program_.insert(program_.begin() + static_cast<std::ptrdiff_t>(at), handle->lines.begin(),
+                        handle->lines.end());
+      }
+    }
+    handle->line.clear();
+    handle->lines.clear();
+    handle->download = Handle::Loading::None;
+    handle->Send(":", false);
+    return;
+  }
+  if (array && byte == ',') return storeValue();
+  if (byte != '\r') {
+    handle->line += byte;
+    return;
+  }
+  if (array) {
+    storeValue();
+  } else {
+    handle->lines.push_back(handle->line);
+    handle->line.clear();
+  }
+  if (handle->acknowledging) handle->Send("\x06", false);
+}
+
+std::string FakeController::UploadArray(const std::string& text) {
+  std::string name;
+  const auto fields = ArrayFields(text, name);
+  const auto array = arrays_.find(name);
+  if (array == arrays_.end() || array->second.empty()) return "?";
+  const auto& values = array->second;
+  const size_t first = FieldNumber(fields, 0, 0);
+  const size_t last = std::min(FieldNumber(fields, 1, values.size() - 1), values.size() - 1);
+  if (first > last) return "?";
+  const char delimiter = fields.size() > 2 && fields[2] == "1" ? '\r' : ',';
+  std::string reply;
+  char number[64];
+  for (size_t i = first; i <= last; ++i) {
+    std::snprintf(number, sizeof number, "%.4f", values[i]);
+    if (i != first) reply += delimiter;
+    reply += number;
+  }
+  return reply + "\r:";
+}
+
+std::string FakeController::Program() {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::string lines;
+  for (const auto& programLine : program_) lines += programLine + "\r";
+  return lines;
+}
+
+void FakeController::DefineArray(const std::string& name, size_t size) {
+  std::lock_guard<std::mutex> guard(lock_);
+  arrays_[name].assign(size, 0.0);
+}
+
+std::vector<double> FakeController::Array(const std::string& name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const auto array = arrays_.find(name);
+  return array == arrays_.end() ? std::vector<double>() : array->second;
+}
+
+void FakeController::SetMonitor(bool on) {
+  std::lock_guard<std::mutex> guard(lock_);
+  monitor_ = on;
 }
 
 void FakeController::Record(const Handle& handle, const std::string& bytes) {

@@ -26,6 +26,7 @@ struct FakeIdentity {
   std::string capabilities;                   // "QP"; empty answers a bare prompt
   std::string configuration = "0";            // "MG _CO"
   std::string samplePeriod = "1.0";           // "MG _TM"
+  std::string monitor = "monitor 1.0";        // Ctrl-R while in the monitor
 };
 
 struct FakeControllerSettings {
@@ -102,6 +103,16 @@ public:
   // Drops every TCP connection, as a controller that is switched off.
   void CloseConnections();
 
+  // Program and array memory. "DL" downloads replace the program (or insert at a line number),
+  // acknowledging each line with ACK when the capability lines' UC value has bit 1 and the
+  // download asked for it; "UL" uploads it. "DM" or DefineArray dimensions an array that "LA"
+  // lists, "QD" fills and "QU" uploads.
+  std::string Program();  // the lines as downloaded, each ended by CR
+  void DefineArray(const std::string& name, size_t size);
+  std::vector<double> Array(const std::string& name);
+  // In the monitor every reply ends in '>' and Ctrl-R answers the identity's monitor text.
+  void SetMonitor(bool on);
+
   std::vector<FakeReceived> Received();
   std::vector<FakeCommand> Commands();
   // Texts of the commands that met one channel.
@@ -132,6 +143,11 @@ private:
   void Record(const Handle& handle, const std::string& bytes);
   void OnLoop(std::function<void()> work);
   void Accept(size_t port);
+  // Download bytes after a "DL" or "QD" line, up to the closing backslash.
+  void Download(const std::shared_ptr<Handle>& handle, char byte);
+  std::string StartDownload(const std::shared_ptr<Handle>& handle, const std::string& text);
+  std::string UploadArray(const std::string& text);
+  bool LineAcknowledged() const;
 
   FakeControllerSettings settings_;
   boost::asio::io_context io_;
@@ -148,6 +164,9 @@ private:
   std::string record_;
   std::string lastError_ = "0";
   size_t tcpConnections_ = 0;
+  std::vector<std::string> program_;
+  std::map<std::string, std::vector<double>> arrays_;
+  bool monitor_ = false;
 };
 
 }  // namespace orvan::fakes

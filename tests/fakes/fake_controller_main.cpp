@@ -1,12 +1,14 @@
 // The fake controller as a program of its own, for tests and benchmarks that want it in another
 // process. Prints "ready ADDRESS P1 P2" once it serves; then reads commands from standard input:
-// "message TEXT", "record", "interrupt HEX..." (status bytes), "close"; it ends at "quit" or EOF.
+// "message TEXT", "record", "interrupt HEX..." (status bytes), "close", "monitor on|off",
+// "array NAME SIZE" (these two answer "ok VERB" once done); it ends at "quit" or EOF.
 #include <boost/program_options.hpp>
 
 #include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fake_controller.hpp"
 
@@ -20,7 +22,9 @@ int main(int argc, char** argv) {
       "p1", po::value(&settings.commandPort)->default_value(0), "command port, 0 picks one")(
       "p2", po::value(&settings.unsolicitedPort)->default_value(0), "unsolicited port")(
       "identity", po::value(&settings.identity.identity), "reply to the revision query")(
-      "serial", po::value(&settings.identity.serialNumber), "serial number");
+      "serial", po::value(&settings.identity.serialNumber), "serial number")(
+      "capability", po::value<std::vector<std::string>>(), "one capability line of \"QP\"")(
+      "option-report", po::value(&settings.identity.optionReport), "reply to \"ID\"");
   try {
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, described), values);
@@ -28,6 +32,12 @@ int main(int argc, char** argv) {
     if (values.count("help")) {
       std::cout << described;
       return 0;
+    }
+    if (values.count("capability")) {
+      for (const auto& capability : values["capability"].as<std::vector<std::string>>()) {
+        if (!settings.identity.capabilities.empty()) settings.identity.capabilities += "\r\n";
+        settings.identity.capabilities += capability;
+      }
     }
     orvan::fakes::FakeController controller(settings);
     controller.Start();
@@ -53,6 +63,16 @@ int main(int argc, char** argv) {
         controller.SendInterrupt(status);
       } else if (verb == "close") {
         controller.CloseConnections();
+      } else if (verb == "monitor") {
+        std::string state;
+        words >> state;
+        controller.SetMonitor(state == "on");
+        std::cout << "ok monitor" << std::endl;  // the caller may go on once it reads this
+      } else if (verb == "array") {
+        std::string name;
+        size_t size = 0;
+        if (words >> name >> size) controller.DefineArray(name, size);
+        std::cout << "ok array" << std::endl;
       }
     }
     controller.Stop();

@@ -1,6 +1,7 @@
 // The C interface over a scripted device put behind the handle by the internal device maker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -11,6 +12,7 @@
 #include "orvan_error.hpp"
 #include "orvan_options.hpp"
 #include "pelko.h"
+#include "answering_device.hpp"
 #include "scripted_device.hpp"
 
 using namespace orvan;
@@ -173,6 +175,8 @@ TEST_F(Exports, HandleWithoutDeviceIsMinus1102EverywhereButLostAndClose) {
   EXPECT_EQ(OrvInterrupt(handle, &status), -1102);
   EXPECT_EQ(OrvFirmwareDownload(handle, "f"), -1102);
   EXPECT_EQ(OrvProgramDownload(handle, "", ""), -1102);
+  EXPECT_EQ(OrvArrayDownload(handle, "A", 0, 1, "1"), -1102);
+  EXPECT_EQ(OrvArrayUpload(handle, "A", 0, 1, -1, buffer, 8), -1102);
   EXPECT_EQ(OrvLost(handle), 0);
   EXPECT_EQ(OrvClose(handle), 0);
   handle = nullptr;
@@ -327,3 +331,33 @@ TEST(CopyStringOut, Table) {
 }
 
 }  // namespace
+
+// The three transfer functions over a controller that acknowledges download lines.
+TEST(ExportsTransfer, DownloadsAndUploadThroughTheHandle) {
+  auto device = std::make_shared<orvan::fakes::AnsweringDevice>();
+  device->answers = {{"QP", "UC 2"},       {"LA", "DATA[10]"}, {"DL , 1", "\x06"},
+                     {"MG 1", "\x06"},     {"QD DATA[],0,1,1", "\x06"}, {"1,2", "\x06"},
+                     {"QU DATA[], 0, 1, ", "1.0000,2.0000"}};
+  const auto previous =
+      Connection::SetDeviceMaker([&](const OrvanOptions&, auto&) { return device; });
+  OrvCon* handle = nullptr;
+  ASSERT_EQ(OrvOpen("10.0.0.9 -d", &handle), 0);
+
+  EXPECT_EQ(OrvProgramDownload(handle, "MG 1", nullptr), 0);
+  EXPECT_EQ(OrvArrayDownload(handle, "DATA", 0, 1, "1,2"), 0);
+  char buffer[14];
+  EXPECT_EQ(OrvArrayUpload(handle, "DATA", 0, 1, -1, buffer, sizeof buffer), 0);
+  EXPECT_STREQ(buffer, "1.0000,2.0000");
+  EXPECT_EQ(OrvArrayUpload(handle, "DATA", 0, 1, -1, buffer, 13), -10004);
+  const auto opening = std::find(device->writes.begin(), device->writes.end(), "DL , 1\r");
+  EXPECT_EQ(std::vector<std::string>(opening, device->writes.end()),
+            (std::vector<std::string>{"DL , 1\r", "MG 1\r", "\\", "LA\r", "QD DATA[],0,1,1\r",
+                                      "1,2\r", "\\", "QU DATA[], 0, 1, \r",
+                                      "QU DATA[], 0, 1, \r"}));
+
+  EXPECT_EQ(OrvArrayDownload(handle, "DAT", 0, 1, "1"), -1200);
+  EXPECT_EQ(OrvArrayDownload(handle, nullptr, 0, 1, "1"), -10002);
+  EXPECT_EQ(OrvArrayDownload(handle, "DATA", 0, 1, nullptr), -10002);
+  EXPECT_EQ(OrvClose(handle), 0);
+  Connection::SetDeviceMaker(previous);
+}
