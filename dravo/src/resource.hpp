@@ -108,6 +108,7 @@ protected:
   std::array<uint8_t, kBufferSize> readBuffer{};
   bool released = false;
   bool failed = false;
+  bool recordsSeen = false;  // a UDP data record has arrived
 
 private:
   void Execute(const std::shared_ptr<Request>& request);
@@ -134,9 +135,6 @@ private:
   bool writing = false;
   uint32_t binaryState = 0;
   int32_t binaryRemaining = -1;
-
-protected:
-  bool recordsSeen = false;
 };
 
 using ResourceFactory =
