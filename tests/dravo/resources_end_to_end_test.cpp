@@ -130,6 +130,25 @@ TEST_F(ResourcesEndToEnd, ManyClientsShareOneResourceAndEachGetsItsOwnReplies) {
   EXPECT_EQ(controller.TcpConnections(), 1u);  // one connection to the controller for all of them
 }
 
+TEST_F(ResourcesEndToEnd, AClientThatLeavesWhileWaitingHoldsNobodyUp) {
+  controller.Script("HANG", {});  // never answered
+  auto owner = Connect(), leaving = Connect(), next = Connect();
+  ASSERT_TRUE(owner && leaving && next);
+  for (auto* client : {owner.get(), leaving.get(), next.get()}) {
+    ASSERT_EQ(OpenAndLink(*client, "127.0.0.2 --protocol tcp", "-a 127.0.0.2 -p tcp"), "1");
+  }
+  ASSERT_TRUE(owner->Send("HANG\r"));
+  ASSERT_TRUE(controller.WaitForCommand("HANG"));
+  ASSERT_TRUE(leaving->Send("MG \"never\"\r"));
+  ASSERT_TRUE(next->Send("MG \"next\"\r"));
+  std::this_thread::sleep_for(50ms);  // both wait behind the owner now
+  leaving.reset();
+  ASSERT_TRUE(owner->Send(kEsc + "c"));  // the owner gives up on its reply
+  EXPECT_EQ(next->ReadThrough(":?"), "next\r\n:");
+  EXPECT_FALSE(controller.WaitForCommand("MG \"never\"", 1, 200ms));
+  EXPECT_EQ(Command(*owner, "MG \"owner again\""), "owner again\r\n:");
+}
+
 TEST_F(ResourcesEndToEnd, SubscribersReceiveMessagesRecordsAndInterrupts) {
   // Messages over TCP, to the client that asked with ESC m.
   auto listener = Connect(), quiet = Connect();
