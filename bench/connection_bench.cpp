@@ -4,28 +4,15 @@
 // second beside the limit that the pacing waits set.
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sched.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <iostream>
-#include <map>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 
 #include "description.hpp"
 #include "orv_con.hpp"
 #include "pelko.h"
 #include "preprocessor.hpp"
-
-extern char** environ;
+#include "bench_support.hpp"
+#include "controller_process.hpp"
 
 namespace {
 
@@ -34,47 +21,7 @@ const char kCommand[] = "SH";
 constexpr double kChunkBytes = 449;
 constexpr double kChunkSeconds = 0.026 + 0.026;
 
-class ControllerProcess {
-public:
-  ControllerProcess() {
-    int toChild[2], fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-    posix_spawn_file_actions_addclose(&actions, toChild[1]);
-    posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-    char program[] = ORVAN_FAKE_CONTROLLER;
-    char* argv[] = {program, nullptr};
-    if (posix_spawn(&pid_, program, &actions, nullptr, argv, environ) != 0)
-      throw std::runtime_error("cannot start " + std::string(program));
-    posix_spawn_file_actions_destroy(&actions);
-    close(toChild[0]);
-    close(fromChild[1]);
-    input_ = toChild[1];
-    FILE* output = fdopen(fromChild[0], "r");
-    char line[128] = {};
-    if (!output || !fgets(line, sizeof line, output)) throw std::runtime_error("no ready line");
-    fclose(output);
-    std::istringstream words(line);
-    std::string ready;
-    words >> ready >> address >> commandPort >> unsolicitedPort;
-    if (ready != "ready") throw std::runtime_error("unexpected: " + std::string(line));
-  }
-  ~ControllerProcess() {
-    close(input_);
-    waitpid(pid_, nullptr, 0);
-  }
-
-  std::string address;
-  uint16_t commandPort = 0;
-  uint16_t unsolicitedPort = 0;
-
-private:
-  pid_t pid_ = 0;
-  int input_ = -1;
-};
+using orvan::fakes::ControllerProcess;
 
 ControllerProcess* controller = nullptr;
 
@@ -101,27 +48,7 @@ void BM_OrvCommand(benchmark::State& state) {
 }
 
 void BM_BareSocketCommand(benchmark::State& state) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(controller->commandPort);
-  inet_pton(AF_INET, controller->address.c_str(), &peer.sin_addr);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-    close(fd);
-    return state.SkipWithError("connect");
-  }
-  const std::string request = std::string(kCommand) + "\r";
-  char reply[406];
-  for (auto _ : state) {
-    if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) break;
-    for (;;) {
-      const ssize_t count = read(fd, reply, sizeof reply);
-      if (count <= 0 || reply[count - 1] == ':') break;
-    }
-  }
-  close(fd);
+  bench::BareSocketRoundTrip(state, controller->address, controller->commandPort, kCommand);
 }
 
 void BM_BlindProgramDownload(benchmark::State& state) {
@@ -150,34 +77,15 @@ BENCHMARK(BM_OrvCommand)->UseRealTime()->Repetitions(9)->ReportAggregatesOnly(tr
 BENCHMARK(BM_BareSocketCommand)->UseRealTime()->Repetitions(9)->ReportAggregatesOnly(true);
 BENCHMARK(BM_BlindProgramDownload)->UseRealTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& run : runs) {
-      if (run.aggregate_name == "median")
-        medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> medians;
-};
-
-void Pin(pid_t pid, int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  if (sched_setaffinity(pid, sizeof set, &set) != 0) std::perror("sched_setaffinity");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   // Client and controller share one CPU, so wake-ups across CPUs do not hide the library's cost.
-  Pin(0, 0);
-  ControllerProcess process;
+  bench::PinToCpu(0, 0);
+  ControllerProcess process(ORVAN_FAKE_CONTROLLER);
   controller = &process;
-  MedianReporter reporter;
+  bench::MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double library = reporter.medians["BM_OrvCommand"];
   const double bare = reporter.medians["BM_BareSocketCommand"];

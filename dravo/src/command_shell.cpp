@@ -254,12 +254,12 @@ void CommandShell::Reply(int code, const std::string& text) {
 }
 
 void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
-                        bool replyComplete) {
+                        bool replyComplete, bool binaryPart) {
   if (mode_ != kCookedMode || unsolicited) {
     owner_.Write(bytes, length);
     return;
   }
-  if (replyComplete || tracker_.Count(bytes, length)) FinishRequest();
+  if (replyComplete || (!binaryPart && tracker_.Count(bytes, length))) FinishRequest();
   owner_.Write(bytes, length);
 }
 

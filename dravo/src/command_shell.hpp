@@ -50,9 +50,10 @@ class CommandShell : public Shell {
 
   // Text and "~" when code is 0, else text and "\".
   void Reply(int code, const std::string& text) override;
-  // Everything the client receives passes here; in cooked mode it tracks the reply.
+  // Everything the client receives passes here; in cooked mode it tracks the reply, except the
+  // first part of a binary reply, which is no text (the resource marks its end).
   void Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
-            bool replyComplete) override;
+            bool replyComplete, bool binaryPart = false) override;
   // The resource makes this connection's request its current one.
   void OnRequestReady(std::shared_ptr<Request> request,
                       std::shared_ptr<Resource> resource) override;

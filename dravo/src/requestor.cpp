@@ -59,9 +59,11 @@ void Requestor::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr
     return;
   }
   try {
-    shell->OnRequestReady(std::move(request), std::move(resource));
+    shell->OnRequestReady(std::move(request), resource);
   } catch (const std::exception&) {
     Close();
+    // The shell may have failed before it took the turn; handing it on twice is harmless.
+    if (resource) resource->RequestDone();
   }
 }
 

@@ -233,6 +233,7 @@ std::string Server::ListResources() const {
 
 std::optional<uint32_t> Server::FindResource(const std::string& address, const std::string& protocol) const {
   for (const auto& [id, resource] : resources) {
+    if (resource->Closing()) continue;  // lost its controller: nobody new may link to it
     if (resource->Address() == address && (protocol.empty() || protocol == Resource::KindWord(resource->Kind())))
       return id;
   }

@@ -25,7 +25,10 @@ public:
   // Leaves the linked resource and its subscriptions.
   virtual void Unlink() = 0;
   // Controller bytes from a resource: a broadcast (unsolicited), reply text, or the end of a reply.
-  virtual void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete) = 0;
+  // `binaryPart` marks the first part of a binary reply split over reads: it is no reply text,
+  // so it must not end the request.
+  virtual void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
+                    bool binaryPart = false) = 0;
   // 0 shell, 1 raw, 2 cooked.
   virtual uint32_t Mode() const = 0;
   // An answer of the server itself: the text, then "~" when code is 0, else "\" (a pinger

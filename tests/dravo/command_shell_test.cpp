@@ -220,6 +220,20 @@ TEST_F(ShellTest, BinaryReplyFinishesOnTheCompleteFlagWhateverItsLastByte) {
   EXPECT_EQ(Resource(1).done, 1);
 }
 
+TEST_F(ShellTest, FirstPartOfASplitBinaryReplyIsNotCountedAsText) {
+  LinkTo1(2);
+  Feed("TP\r");
+  Start(0);
+  // Its bytes look like the end of a text reply; they are binary data all the same.
+  const std::string part("\x87\x01\x00\x01\r\n:", 7);
+  shell.Send(reinterpret_cast<const std::uint8_t*>(part.data()), part.size(), false, false, true);
+  EXPECT_EQ(Resource(1).done, 0);
+  EXPECT_TRUE(shell.Serving());
+  Controller("rest", true);
+  EXPECT_EQ(Resource(1).done, 1);
+  EXPECT_EQ(owner.Take(), part + "rest");
+}
+
 TEST_F(ShellTest, UnsolicitedBytesAreWrittenButNotTracked) {
   LinkTo1(2);
   Feed("TP\r");

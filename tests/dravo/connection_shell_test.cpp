@@ -75,8 +75,9 @@ class ConnectionShellTest : public testing::Test {
     return std::string(request.commandBytes.begin(), request.commandBytes.begin() + request.length);
   }
 
-  std::vector<std::shared_ptr<FakeResource>> made;
+  // First, so that it goes last: resources must not outlive its event loop.
   Server server;
+  std::vector<std::shared_ptr<FakeResource>> made;
   std::shared_ptr<RecordingRequestor> client;
 };
 

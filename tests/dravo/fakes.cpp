@@ -57,3 +57,42 @@ bool FakeResource::Matches(const OpenParameters& parameters) const {
   if (kind <= 1 && parameters.kind != kind) return false;
   return Resource::Matches(parameters);
 }
+
+ShellFactory RecordingShell::Factory() {
+  return [](Requestor& owner, Server&, bool) { return std::make_unique<RecordingShell>(owner); };
+}
+
+void RecordingShell::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) {
+  ready.push_back(request);
+  serving = resource;
+  if (writeCommands) resource->QueueWrite(request->commandBytes.data(), request->length);
+}
+
+void RecordingShell::FinishRequest() {
+  if (const auto resource = serving.lock()) resource->RequestDone();
+  serving.reset();
+}
+
+void RecordingShell::Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
+                          bool binaryPart) {
+  deliveries.push_back({std::string(reinterpret_cast<const char*>(bytes), length), unsolicited, replyComplete,
+                        binaryPart});
+  owner.Write(bytes, length);
+}
+
+std::string RecordingShell::Joined(bool unsolicited) const {
+  std::string joined;
+  for (const auto& delivery : deliveries) {
+    if (delivery.unsolicited == unsolicited) joined += delivery.bytes;
+  }
+  return joined;
+}
+
+void LoopRequestor::WriteFront() {
+  if (stalled) return;
+  boost::asio::post(io, [self = std::static_pointer_cast<LoopRequestor>(SharedFromThis())] {
+    if (self->Closed() || self->writeQueue.empty()) return;
+    self->written.append(self->writeQueue.front()->begin(), self->writeQueue.front()->end());
+    self->OnWritten();
+  });
+}

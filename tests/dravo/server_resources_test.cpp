@@ -44,9 +44,10 @@ protected:
     server.EventLoop().poll();
   }
 
+  // First, so that it goes last: resources must not outlive its event loop.
+  Server server;
   bool failOpens = false;
   std::vector<std::shared_ptr<FakeResource>> made;
-  Server server;
 };
 
 TEST_F(ResourceTable, IdsCountUpAndAreNeverReused) {

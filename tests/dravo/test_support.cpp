@@ -9,6 +9,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -140,6 +141,41 @@ std::string TlsClient::ReadLine(std::chrono::milliseconds timeout) {
   std::string line = received.substr(0, length - 1);
   received.erase(0, length);
   return line;
+}
+
+std::string TlsClient::ReadWhile(const std::function<size_t(const std::string&)>& length,
+                                 std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (length(received) == 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return "";
+    bool done = false;
+    boost::system::error_code result;
+    std::array<char, 1024> chunk{};
+    stream.async_read_some(boost::asio::buffer(chunk), [&](const boost::system::error_code& error, size_t count) {
+      result = error;
+      received.append(chunk.data(), count);
+      done = true;
+    });
+    if (!RunFor(left, done) || result) return "";
+  }
+  const size_t taken = length(received);
+  std::string bytes = received.substr(0, taken);
+  received.erase(0, taken);
+  return bytes;
+}
+
+std::string TlsClient::ReadThrough(const std::string& ends, std::chrono::milliseconds timeout) {
+  return ReadWhile(
+      [&ends](const std::string& bytes) {
+        const size_t found = bytes.find_first_of(ends);
+        return found == std::string::npos ? 0 : found + 1;
+      },
+      timeout);
+}
+
+std::string TlsClient::ReadCount(size_t count, std::chrono::milliseconds timeout) {
+  return ReadWhile([count](const std::string& bytes) { return bytes.size() >= count ? count : 0; }, timeout);
 }
 
 bool TlsClient::WaitClosed(std::chrono::milliseconds timeout) {

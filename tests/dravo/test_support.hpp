@@ -12,6 +12,7 @@
 #include <boost/asio/ssl.hpp>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -59,6 +60,10 @@ public:
   bool Send(const std::string& text, std::chrono::milliseconds timeout = 5s);
   // One line without its '\n'; empty on timeout or end of stream.
   std::string ReadLine(std::chrono::milliseconds timeout = 5s);
+  // Received bytes up to and with the first of `ends`; empty on timeout or end of stream.
+  std::string ReadThrough(const std::string& ends, std::chrono::milliseconds timeout = 5s);
+  // Exactly `count` received bytes; empty on timeout or end of stream.
+  std::string ReadCount(size_t count, std::chrono::milliseconds timeout = 5s);
   // True when the server closed the connection within the timeout.
   bool WaitClosed(std::chrono::milliseconds timeout);
   boost::asio::ip::tcp::socket& Socket() { return stream.next_layer(); }
@@ -66,6 +71,8 @@ public:
 
 private:
   bool RunFor(std::chrono::milliseconds timeout, const bool& done);
+  // Reads until `length` (given the bytes so far) is non-zero, then takes that many bytes.
+  std::string ReadWhile(const std::function<size_t(const std::string&)>& length, std::chrono::milliseconds timeout);
   boost::asio::io_context io;
   boost::asio::ssl::context context{boost::asio::ssl::context::tls_client};
   boost::asio::ssl::stream<boost::asio::ip::tcp::socket> stream{io, context};

@@ -1,5 +1,6 @@
 // The fake controller answers as the tests that lean on it expect: identification queries,
 // prompts and errors, subscriptions per handle, unsolicited traffic, and its own record.
+#include "controller_process.hpp"
 #include "fake_controller.hpp"
 
 #include <gtest/gtest.h>
@@ -10,8 +11,6 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,7 +18,8 @@
 #include <sstream>
 #include <string>
 
-extern char** environ;
+
+using orvan::fakes::ControllerProcess;
 
 namespace {
 
@@ -166,51 +166,19 @@ TEST(FakeControllerPorts, PicksOneFreePortForTcpAndUdp) {
 }
 
 TEST(FakeControllerProgram, SignalsReadinessServesAndEndsWithItsInput) {
-  int toChild[2], fromChild[2];
-  ASSERT_EQ(pipe(toChild), 0);
-  ASSERT_EQ(pipe(fromChild), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-  posix_spawn_file_actions_addclose(&actions, toChild[1]);
-  posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-  char program[] = ORVAN_FAKE_CONTROLLER;
-  char identity[] = "--identity=VKTB283 Rev 3.0";
-  char* argv[] = {program, identity, nullptr};
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program, &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(toChild[0]);
-  close(fromChild[1]);
-
-  FILE* output = fdopen(fromChild[0], "r");
-  char line[128] = {};
-  ASSERT_NE(fgets(line, sizeof line, output), nullptr);
-  std::istringstream words(line);
-  std::string ready, address;
-  uint16_t commandPort = 0, unsolicitedPort = 0;
-  words >> ready >> address >> commandPort >> unsolicitedPort;
-  EXPECT_EQ(ready, "ready");
-  EXPECT_EQ(address, "127.0.0.1");
+  ControllerProcess program(ORVAN_FAKE_CONTROLLER, {"--identity=VKTB283 Rev 3.0"});
+  EXPECT_EQ(program.address, "127.0.0.1");
 
   asio::io_context io;
   tcp::socket socket(io);
-  socket.connect({asio::ip::make_address(address), commandPort});
+  socket.connect({asio::ip::make_address(program.address), program.commandPort});
   asio::write(socket, asio::buffer(std::string("\x12\x16\r")));
   EXPECT_EQ(ReadReply(socket), "VKTB283 Rev 3.0\r\n:");
-  const std::string message = "message hi\n";
-  ASSERT_EQ(write(toChild[1], message.data(), message.size()),
-            static_cast<ssize_t>(message.size()));
+  program.Send("message hi");
   std::array<char, 2> bytes;
   asio::read(socket, asio::buffer(bytes));
   EXPECT_EQ(std::string(bytes.data(), 2), "\xE8\xE9");
-
-  close(toChild[1]);
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  fclose(output);
+  EXPECT_EQ(program.Finish(), 0);
 }
 
 }  // namespace
