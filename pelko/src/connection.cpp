@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "client_device.hpp"
 #include "description.hpp"
 #include "network_device.hpp"
 #include "orvan_device.hpp"
@@ -99,16 +100,16 @@ std::shared_ptr<OrvanDevice> Connection::CreateDevice(const OrvanOptions& opened
   }
   if (maker) return maker(opened, ioContext);
 
-  // Each transport adds its kind here as it is built.
-  if (opened.direct) {
-    switch (opened.AddressKind()) {
-      case kAddressNetwork:
-        return std::make_shared<NetworkDevice>(ioContext);
-      case kAddressPci:
-      case kAddressSerial:
-      default:
-        break;
-    }
+  // Without "direct" every kind of address is reached through the server.
+  if (!opened.direct) return std::make_shared<ClientDevice>(ioContext);
+  // Each direct transport adds its kind here as it is built.
+  switch (opened.AddressKind()) {
+    case kAddressNetwork:
+      return std::make_shared<NetworkDevice>(ioContext);
+    case kAddressPci:
+    case kAddressSerial:
+    default:
+      break;
   }
   throw OrvanError(-1101, "device failed to open");
 }

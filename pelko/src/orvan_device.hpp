@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -89,7 +90,8 @@ public:
   size_t UnsolicitedCount() const { return unsolicited.size(); }
 
   // State the handle, the connection and the identification share with the device.
-  bool lost = false;
+  // Written by the server-client device's keep-alive thread too.
+  std::atomic<bool> lost{false};
   std::shared_ptr<Description> description;
   std::shared_ptr<OrvDataRecord> recordBuffer;
   bool promptState = false;

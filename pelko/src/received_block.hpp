@@ -1,6 +1,7 @@
 // The bytes of one completed receive that no caller has taken yet. A caller with a smaller
 // buffer gets what fits and the rest waits for the next read, so a receive left pending by a
-// timed-out read never writes past a later caller's buffer.
+// timed-out read never writes past a later caller's buffer. Sized by its transport: a
+// controller read, or the server's larger shell receive.
 #pragma once
 
 #include <array>
@@ -11,7 +12,8 @@
 
 namespace orvan {
 
-class ReceivedBlock {
+template <size_t Size>
+class BasicReceivedBlock {
 public:
   char* Target() { return data_.data(); }
   size_t Capacity() const { return data_.size(); }
@@ -50,9 +52,11 @@ public:
   }
 
 private:
-  std::array<char, kReadBlock> data_{};
+  std::array<char, Size> data_{};
   size_t count_ = 0;
   size_t offset_ = 0;
 };
+
+using ReceivedBlock = BasicReceivedBlock<kReadBlock>;
 
 }  // namespace orvan

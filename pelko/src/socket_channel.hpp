@@ -23,7 +23,8 @@ constexpr size_t kWriteChunk = 449;
 constexpr size_t kPacedWrite = 448;
 constexpr uint32_t kPaceMilliseconds = 26;
 
-template <class Socket>
+// Sized by its transport: a controller read by default; the server's sub-channels take more.
+template <class Socket, size_t BlockSize = kReadBlock>
 class SocketChannel {
 public:
   explicit SocketChannel(boost::asio::io_context& io) : step(io), socket(io) {}
@@ -69,7 +70,7 @@ public:
 
   BlockingStep step;
   Socket socket;
-  ReceivedBlock received;
+  BasicReceivedBlock<BlockSize> received;
 
 private:
   template <class Attempt>

@@ -2,16 +2,23 @@
  * The whole direct road from plain C: the fake controller runs as a program of its own at
  * 127.0.0.2 (TCP 23, UDP 23 and 60007, inside a test namespace) and this program uses every
  * function of the public header but the utility call and the firmware loader against it.
- * Argument: the path of the fake controller program.
+ * Arguments: the path of the fake controller program and, to take the same road through the
+ * server instead, the path of the server program, which then serves 127.0.0.1 port 23.
  */
 #define _POSIX_C_SOURCE 200809L
+#define _XOPEN_SOURCE 700
 
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <arpa/inet.h>
+#include <ftw.h>
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "pelko.h"
@@ -34,6 +41,57 @@ static int failed = 0;
 static FILE* toController;
 static FILE* fromController;
 static pid_t controller;
+static pid_t server;
+static char serverFolder[] = "/tmp/c-road-XXXXXX";
+
+/* Starts the server with a program-data folder of its own; it makes its certificate there. */
+static int StartServer(const char* program) {
+  if (!mkdtemp(serverFolder)) return -1;
+  setenv("ORVAN_PROGRAM_DATA", serverFolder, 1);
+  char* argv[] = {(char*)program, NULL};
+  return posix_spawn(&server, program, NULL, NULL, argv, environ) == 0 ? 0 : -1;
+}
+
+static int RemoveEntry(const char* path, const struct stat* status, int flag, struct FTW* walk) {
+  (void)status;
+  (void)flag;
+  (void)walk;
+  return remove(path);
+}
+
+/* Stops the server as its service manager would and removes its folder. */
+static void StopServer(void) {
+  kill(server, SIGTERM);
+  int exitStatus = 0;
+  waitpid(server, &exitStatus, 0);
+  CHECK(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
+  nftw(serverFolder, RemoveEntry, 8, FTW_DEPTH | FTW_PHYS);
+}
+
+/* Waits until the server accepts on 127.0.0.1 port 23, at most 10 s. */
+static int WaitForServer(void) {
+  struct sockaddr_in where;
+  memset(&where, 0, sizeof where);
+  where.sin_family = AF_INET;
+  where.sin_port = htons(23);
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const struct timespec pause = {0, 20000000};
+  for (int tries = 0; tries < 500; ++tries) {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    const int connected = connect(probe, (const struct sockaddr*)&where, sizeof where) == 0;
+    close(probe);
+    if (connected) return 0;
+    nanosleep(&pause, NULL);
+  }
+  return -1;
+}
+
+/* Opens with the options, directly or through the server. */
+static int32_t Open(const char* options, OrvCon** handle) {
+  char address[128];
+  snprintf(address, sizeof address, "%s%s", options, server ? "" : " -d");
+  return OrvOpen(address, handle);
+}
 
 /* Starts the fake controller and waits for its "ready" line. */
 static int StartController(const char* program) {
@@ -150,7 +208,7 @@ static void Monitor(OrvCon* handle) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: c_road_test FAKE_CONTROLLER\n");
+    fprintf(stderr, "usage: c_road_test FAKE_CONTROLLER [SERVER]\n");
     return 2;
   }
   alarm(120); /* a hang is a failure, not a stuck test run */
@@ -159,11 +217,15 @@ int main(int argc, char** argv) {
     fprintf(stderr, "the fake controller did not start\n");
     return 1;
   }
+  if (argc > 2 && (StartServer(argv[2]) != 0 || WaitForServer() != 0)) {
+    fprintf(stderr, "the server did not start\n");
+    return 1;
+  }
 
   OrvCon* handle = NULL;
-  CHECK(OrvOpen("127.0.0.2 --bogus", &handle) == -10006);
+  CHECK(Open("127.0.0.2 --bogus", &handle) == -10006);
   CHECK(handle == NULL);
-  CHECK(OrvOpen("127.0.0.2 -d -t 3000 -s MG -s DR -s EI", &handle) == 0);
+  CHECK(Open("127.0.0.2 -t 3000 -s MG -s DR -s EI", &handle) == 0);
   if (handle) {
     Commands(handle);
     Programs(handle, "ACK");
@@ -175,13 +237,14 @@ int main(int argc, char** argv) {
 
   /* Debug bit 0 makes both downloads blind on the same controller. */
   OrvCon* blind = NULL;
-  CHECK(OrvOpen("127.0.0.2 -d -t 3000 --debug 1", &blind) == 0);
+  CHECK(Open("127.0.0.2 -t 3000 --debug 1", &blind) == 0);
   if (blind) {
     Programs(blind, "BLIND");
     Arrays(blind, "1,2.5,3");
     CHECK(OrvClose(blind) == 0);
   }
 
+  if (server) StopServer();
   fclose(toController);
   int exitStatus = 0;
   waitpid(controller, &exitStatus, 0);
