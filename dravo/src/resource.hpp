@@ -7,6 +7,7 @@
 #include "open_parameters.hpp"
 #include "shell_resource.hpp"
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
@@ -100,6 +101,11 @@ protected:
   void WriteNext();
   // Reports the end of an open to the server, on a turn of its own.
   void ReportOpened(const boost::system::error_code& error);
+  // The first step of a network open: resolves the address (IPv4) on `port` and hands the first
+  // endpoint to `resolved`. Every failure, a release meanwhile included, is a failed open,
+  // never an error out of the event loop.
+  template <class Resolver, class Resolved>
+  void ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolved);
 
   boost::asio::io_context& io;
   Server& server;
@@ -136,6 +142,31 @@ private:
   uint32_t binaryState = 0;
   int32_t binaryRemaining = -1;
 };
+
+template <class Resolver, class Resolved>
+void Resource::ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolved) {
+  using Results = typename Resolver::results_type;
+  try {
+    // No address-configured flag: it hides loopback addresses on a host with no other interface.
+    resolver.async_resolve(Resolver::protocol_type::v4(), address, std::to_string(port),
+                           Resolver::numeric_service,
+                           [self = shared_from_this(), this, resolved](const boost::system::error_code& error,
+                                                                       const Results& results) {
+                             if (error || released) {
+                               ReportOpened(error ? error : boost::asio::error::operation_aborted);
+                             } else if (results.empty()) {
+                               ReportOpened(boost::asio::error::host_not_found);
+                             } else {
+                               resolved(results.begin()->endpoint());
+                             }
+                           });
+  } catch (const boost::system::system_error& failure) {
+    ReportOpened(failure.code());
+  } catch (const std::exception&) {
+    ReportOpened(boost::asio::error::no_memory);
+  }
+}
+
 
 using ResourceFactory =
     std::function<std::shared_ptr<Resource>(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id)>;

@@ -18,33 +18,11 @@ bool TcpResource::Matches(const OpenParameters& parameters) const {
 
 void TcpResource::Open(const OpenParameters& parameters) {
   Resource::Open(parameters);
-  try {
-    // No address-configured flag: it hides loopback addresses on a host with no other interface.
-    resolver.async_resolve(tcp::v4(), address, std::to_string(parameters.port), tcp::resolver::numeric_service,
-                           [self = shared_from_this(), this](const boost::system::error_code& error,
-                                                             const tcp::resolver::results_type& results) {
-                             OnResolve(error, results);
-                           });
-  } catch (const boost::system::system_error& failure) {
-    ReportOpened(failure.code());  // a failed open, never an error out of the event loop
-  } catch (const std::exception&) {
-    ReportOpened(boost::asio::error::no_memory);
-  }
-}
-
-void TcpResource::OnResolve(const boost::system::error_code& error, const tcp::resolver::results_type& results) {
-  if (error || released) {
-    ReportOpened(error ? error : asio::error::operation_aborted);
-    return;
-  }
-  if (results.empty()) {
-    ReportOpened(asio::error::host_not_found);
-    return;
-  }
-  socket.async_connect(results.begin()->endpoint(),
-                       [self = shared_from_this(), this](const boost::system::error_code& connected) {
-                         OnConnect(connected);
-                       });
+  ResolveForOpen(resolver, parameters.port, [this](const tcp::endpoint& endpoint) {
+    socket.async_connect(endpoint, [self = shared_from_this(), this](const boost::system::error_code& connected) {
+      OnConnect(connected);
+    });
+  });
 }
 
 void TcpResource::OnConnect(boost::system::error_code error) {

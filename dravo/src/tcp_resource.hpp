@@ -22,7 +22,6 @@ protected:
   void StartRead() override;
 
 private:
-  void OnResolve(const boost::system::error_code& error, const boost::asio::ip::tcp::resolver::results_type& results);
   void OnConnect(boost::system::error_code error);
 
   boost::asio::ip::tcp::socket socket;

@@ -18,33 +18,12 @@ bool UdpResource::Matches(const OpenParameters& parameters) const {
 
 void UdpResource::Open(const OpenParameters& parameters) {
   Resource::Open(parameters);
-  try {
-    // No address-configured flag: it hides loopback addresses on a host with no other interface.
-    resolver.async_resolve(udp::v4(), address, std::to_string(parameters.port), udp::resolver::numeric_service,
-                           [self = shared_from_this(), this](const boost::system::error_code& error,
-                                                             const udp::resolver::results_type& results) {
-                             OnResolve(error, results);
-                           });
-  } catch (const boost::system::system_error& failure) {
-    ReportOpened(failure.code());  // a failed open, never an error out of the event loop
-  } catch (const std::exception&) {
-    ReportOpened(boost::asio::error::no_memory);
-  }
-}
-
-void UdpResource::OnResolve(const boost::system::error_code& error, const udp::resolver::results_type& results) {
-  if (error || released) {
-    ReportOpened(error ? error : asio::error::operation_aborted);
-    return;
-  }
-  if (results.empty()) {
-    ReportOpened(asio::error::host_not_found);
-    return;
-  }
-  controller = results.begin()->endpoint();
-  boost::system::error_code opened;
-  socket.open(udp::v4(), opened);
-  ReportOpened(opened);
+  ResolveForOpen(resolver, parameters.port, [this](const udp::endpoint& endpoint) {
+    controller = endpoint;
+    boost::system::error_code opened;
+    socket.open(udp::v4(), opened);
+    ReportOpened(opened);
+  });
 }
 
 std::string UdpResource::Describe() const {

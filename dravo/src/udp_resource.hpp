@@ -26,7 +26,6 @@ protected:
   void OnWriteFailed(const boost::system::error_code& error) override;
 
 private:
-  void OnResolve(const boost::system::error_code& error, const boost::asio::ip::udp::resolver::results_type& results);
   void OnReceive(const boost::system::error_code& error, size_t count);
 
   boost::asio::ip::udp::socket socket;
