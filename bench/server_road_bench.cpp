@@ -30,6 +30,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -371,6 +372,21 @@ int Clients() {
 
 // ---- data-record fan-out ------------------------------------------------------------------
 
+// UDP datagrams this namespace dropped because a socket's receive buffer was full.
+long UdpReceiveBufferErrors() {
+  std::ifstream snmp("/proc/net/snmp");
+  std::string names, values;
+  while (std::getline(snmp, names) && std::getline(snmp, values)) {
+    if (names.rfind("Udp:", 0) != 0) continue;
+    std::istringstream nameWords(names), valueWords(values);
+    std::string name, value;
+    while (nameWords >> name && valueWords >> value) {
+      if (name == "RcvbufErrors") return std::atol(value.c_str());
+    }
+  }
+  return -1;
+}
+
 int FanOut() {
   constexpr int kSubscribers = 10;
   constexpr int kRate = 20000;
@@ -403,6 +419,7 @@ int FanOut() {
     });
   }
 
+  const long droppedBefore = UdpReceiveBufferErrors();
   long sent = 0;
   const auto start = Clock::now();
   auto tick = start;
@@ -414,6 +431,7 @@ int FanOut() {
   }
   const double sendSeconds = Seconds(Clock::now() - start);
   for (auto& thread : threads) thread.join();
+  const long dropped = UdpReceiveBufferErrors() - droppedBefore;
   for (OrvCon* handle : handles) OrvClose(handle);
 
   std::printf("records sent: %ld in %.2f s (%.0f/s, asked %d/s)\n", sent, sendSeconds, sent / sendSeconds,
@@ -428,6 +446,7 @@ int FanOut() {
               received[kSubscribers], sent - received[kSubscribers], damaged[kSubscribers]);
   std::printf("most records lost by one subscriber through the server: %ld (goal 0), by the direct one: %ld\n",
               worst, sent - received[kSubscribers]);
+  std::printf("UDP datagrams dropped at full receive buffers in the namespace: %ld\n", dropped);
   return 0;
 }
 
