@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs one benchmark of the road through the server in a network namespace of its own:
+#   bench/server_road.sh [BUILD_DIR] round-trip|clients|fan-out|tls-clients|all [--cpu N]
+# The benchmark program starts dravo_service and the fake controller (127.0.0.2) itself; for
+# the round trip this script makes a throw-away certificate for the socat TLS relay.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${1:-$here/../build}"
+if [ -d "$build" ]; then shift || true; else build="$here/../build"; fi
+mode="${1:-all}"
+shift || true
+program="$build/bench/server_road_bench"
+[ -x "$program" ] || { echo "no $program: build the tree first" >&2; exit 1; }
+
+if [ "${ORVAN_IN_NETNS:-}" != 1 ]; then
+  export ORVAN_IN_NETNS=1
+  exec unshare --net -- "$0" "$build" "$mode" "$@"
+fi
+ip link set lo up
+ulimit -n "$(ulimit -Hn)"
+
+tls="$(mktemp -d /tmp/server-road-tls-XXXXXX)"
+trap 'rm -rf "$tls"' EXIT
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
+  -subj /CN=relay -keyout "$tls/key.pem" -out "$tls/cert.pem" 2>/dev/null
+
+run() {
+  echo "== $1"
+  timeout 300 "$program" "$1" --tls "$tls" "${@:2}"
+}
+if [ "$mode" = all ]; then
+  for one in round-trip clients fan-out tls-clients; do run "$one" "$@"; done
+else
+  run "$mode" "$@"
+fi
