@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 #include "blocking_step.hpp"
+#include "orvan_error.hpp"
 #include "orvan_device.hpp"
 #include "received_block.hpp"
 
@@ -46,6 +48,23 @@ public:
   // Handlers of operations started before this store nothing.
   void Invalidate() { ++generation; }
   uint32_t Generation() const { return generation; }
+
+  // Runs a device's open: on any failure the channel is closed and `open` cleared, and a
+  // failure that is not the library's own becomes -1101 with its text.
+  template <class Body>
+  void GuardOpen(bool& open, Body body) {
+    try {
+      body();
+    } catch (const OrvanError&) {
+      open = false;
+      Reset();
+      throw;
+    } catch (const std::exception& e) {
+      open = false;
+      Reset();
+      throw OrvanError(-1101, e.what());
+    }
+  }
 
   // Waits until attempt() succeeds, bounded by the deadline (-1100). `owner` keeps the device
   // and so this channel alive while a wait is pending.

@@ -26,7 +26,7 @@ TcpDevice::~TcpDevice() = default;
 void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
   options = opened;
-  try {
+  channel.GuardOpen(open, [&] {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;
     const auto endpoint =
         ResolveFirst<tcp>(channel.step, options->address, port, options->timeout);
@@ -41,27 +41,15 @@ void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
           connectError = error;
           connected = true;
         });
-    try {
-      channel.step.Run(options->timeout, [&] { return connected; });
-    } catch (const OrvanError&) {
-      // The cancelled connect must not reach the locals above after this frame is gone.
-      channel.Reset();
-      throw;
-    }
+    // A failure resets the channel, so the cancelled connect never reaches these locals.
+    channel.step.Run(options->timeout, [&] { return connected; });
     if (connectError) throw OrvanError(-1101, connectError.message());
     channel.socket.set_option(tcp::no_delay(true));
     // Reads and writes try the socket first and wait for readiness only when it has to.
     channel.socket.non_blocking(true);
     open = true;
     description = std::make_shared<Description>(this);
-  } catch (const std::exception& e) {
-    open = false;
-    throw OrvanError(-1101, e.what());
-  } catch (const OrvanError&) {
-    open = false;
-    channel.Reset();
-    throw;
-  }
+  });
 }
 
 void TcpDevice::Close() {

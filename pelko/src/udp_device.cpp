@@ -61,7 +61,7 @@ UdpDevice::~UdpDevice() = default;
 void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
   options = opened;
-  try {
+  channel.GuardOpen(open, [&] {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;
     remoteEndpoint = ResolveFirst<udp>(channel.step, options->address, port, options->timeout);
     channel.Reset();
@@ -71,14 +71,7 @@ void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     open = true;
     Command("", true, options->timeout, true);
     description = std::make_shared<Description>(this);
-  } catch (const std::exception& e) {
-    open = false;
-    throw OrvanError(-1101, e.what());
-  } catch (const OrvanError&) {
-    open = false;
-    channel.Reset();
-    throw;
-  }
+  });
 }
 
 void UdpDevice::Close() {
