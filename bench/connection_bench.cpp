@@ -7,12 +7,12 @@
 #include <iostream>
 #include <string>
 
-#include "description.hpp"
-#include "orv_con.hpp"
+#include "identify/description.hpp"
+#include "api/orv_con.hpp"
 #include "pelko.h"
-#include "preprocessor.hpp"
+#include "program/preprocessor.hpp"
 #include "bench_support.hpp"
-#include "controller_process.hpp"
+#include "fakes/controller_process.hpp"
 
 namespace {
 

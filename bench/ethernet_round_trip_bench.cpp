@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "network_device.hpp"
-#include "orvan_options.hpp"
+#include "network/network_device.hpp"
+#include "core/orvan_options.hpp"
 #include "bench_support.hpp"
-#include "controller_process.hpp"
+#include "fakes/controller_process.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Cost of parsing an open string, paid once per OrvOpen.
 #include <benchmark/benchmark.h>
 
-#include "orvan_options.hpp"
+#include "core/orvan_options.hpp"
 
 static void BM_ParseOpenAddress(benchmark::State& state) {
   for (auto _ : state) {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "preprocessor.hpp"
+#include "program/preprocessor.hpp"
 
 namespace {
 

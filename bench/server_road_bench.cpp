@@ -36,9 +36,9 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "client_device.hpp"
-#include "controller_process.hpp"
-#include "fake_controller.hpp"
+#include "server_client/client_device.hpp"
+#include "fakes/controller_process.hpp"
+#include "fakes/fake_controller.hpp"
 #include "pelko.h"
 
 extern char** environ;

@@ -1,10 +1,10 @@
 # orvan_add_shared_library(<name>)
-# A deliverable library of the folder it is called from: src/*.cpp compiled once into
+# A deliverable library of the folder it is called from: src/**/*.cpp compiled once into
 # <name>_objects; <name>_core, a static library of those objects that tests link to reach the
 # internals; and lib<name>.so, which exports only what <name>.map lets through.
 function(orvan_add_shared_library name)
   set(here ${CMAKE_CURRENT_SOURCE_DIR})
-  file(GLOB sources CONFIGURE_DEPENDS ${here}/src/*.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${here}/src/*.cpp)
   set(dependencies orvan_platform Boost::system Boost::thread Boost::regex
       Boost::program_options Boost::filesystem OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
 

@@ -1,6 +1,7 @@
 # Helpers that register test programs, fuzz targets and benchmarks the same way everywhere.
 
 set(ORVAN_NETNS_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run-in-netns.sh)
+set(ORVAN_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests)
 
 # orvan_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [NETNS] [MULTICAST]
 #                [TIMEOUT <seconds>] [ENV <VAR=value...>])
@@ -10,6 +11,8 @@ function(orvan_add_test)
   cmake_parse_arguments(T "NETNS;MULTICAST" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  # Test code is included by folder: "fakes/...", "support/...".
+  target_include_directories(${T_NAME} PRIVATE ${ORVAN_TESTS_DIR})
   if(T_MULTICAST)
     set(T_NETNS ON)
     set(runner ${ORVAN_NETNS_RUNNER} --multicast)
@@ -34,6 +37,7 @@ function(orvan_add_fuzzer)
   cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${F_NAME} ${F_SOURCES})
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  target_include_directories(${F_NAME} PRIVATE ${ORVAN_TESTS_DIR})
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY ORVAN_FUZZERS ${F_NAME})
 endfunction()
@@ -43,4 +47,5 @@ function(orvan_add_bench)
   cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
   add_executable(${B_NAME} ${B_SOURCES})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  target_include_directories(${B_NAME} PRIVATE ${ORVAN_TESTS_DIR})
 endfunction()

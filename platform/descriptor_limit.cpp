@@ -1,5 +1,5 @@
 // Raising the descriptor limit with setrlimit.
-#include "descriptor_limit.hpp"
+#include "platform/descriptor_limit.hpp"
 
 #include <sys/resource.h>
 

@@ -1,5 +1,5 @@
 // Answers the version check; an atomic so tests may flip it while other threads ask.
-#include "os_version.hpp"
+#include "platform/os_version.hpp"
 
 #include <atomic>
 

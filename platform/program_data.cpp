@@ -1,4 +1,4 @@
-#include "program_data.hpp"
+#include "platform/program_data.hpp"
 
 #include <cstdlib>
 

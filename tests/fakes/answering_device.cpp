@@ -1,6 +1,6 @@
 // Each write is one command; what is left of an earlier reply is dropped, as a controller that
 // starts a new reply would make it stale.
-#include "answering_device.hpp"
+#include "fakes/answering_device.hpp"
 
 namespace orvan::fakes {
 

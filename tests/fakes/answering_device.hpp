@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "scripted_device.hpp"
+#include "fakes/scripted_device.hpp"
 
 namespace orvan::fakes {
 

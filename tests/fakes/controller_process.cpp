@@ -1,4 +1,4 @@
-#include "controller_process.hpp"
+#include "fakes/controller_process.hpp"
 
 #include <spawn.h>
 #include <sys/wait.h>

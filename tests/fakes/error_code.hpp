@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "orvan_error.hpp"
+#include "core/orvan_error.hpp"
 
 namespace orvan::fakes {
 

@@ -1,6 +1,6 @@
 // The fake controller: one I/O thread serves a TCP acceptor and a UDP socket on each of the two
 // ports; every handle (TCP connection or UDP sender) gets its replies in one write each.
-#include "fake_controller.hpp"
+#include "fakes/fake_controller.hpp"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>

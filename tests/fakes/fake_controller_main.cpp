@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_controller.hpp"
+#include "fakes/fake_controller.hpp"
 
 namespace po = boost::program_options;
 

@@ -1,7 +1,7 @@
 // The fake controller answers as the tests that lean on it expect: identification queries,
 // prompts and errors, subscriptions per handle, unsolicited traffic, and its own record.
-#include "controller_process.hpp"
-#include "fake_controller.hpp"
+#include "fakes/controller_process.hpp"
+#include "fakes/fake_controller.hpp"
 
 #include <gtest/gtest.h>
 

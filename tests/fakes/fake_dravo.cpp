@@ -1,6 +1,6 @@
 // The fake server: one event loop thread serving a TLS listener and a UDP socket on the same
 // port, each client with its own small shell state.
-#include "fake_dravo.hpp"
+#include "fakes/fake_dravo.hpp"
 
 #include <boost/algorithm/string/trim.hpp>
 #include <boost/asio/ip/tcp.hpp>

@@ -1,11 +1,11 @@
 // The scripted device's transport: everything happens at once, timeouts included.
-#include "scripted_device.hpp"
+#include "fakes/scripted_device.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "description.hpp"
-#include "orvan_error.hpp"
+#include "identify/description.hpp"
+#include "core/orvan_error.hpp"
 
 namespace orvan::fakes {
 

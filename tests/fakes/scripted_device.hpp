@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "orvan_device.hpp"
+#include "core/orvan_device.hpp"
 
 namespace orvan::fakes {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "request.hpp"
-#include "shell_owner.hpp"
-#include "shell_resource.hpp"
-#include "shell_server.hpp"
+#include "shell/request.hpp"
+#include "shell/shell_owner.hpp"
+#include "shell/shell_resource.hpp"
+#include "shell/shell_server.hpp"
 
 class FakeShellOwner : public ShellOwner {
  public:

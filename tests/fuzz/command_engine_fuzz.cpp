@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "orvan_error.hpp"
-#include "orvan_options.hpp"
-#include "scripted_device.hpp"
+#include "core/orvan_error.hpp"
+#include "core/orvan_options.hpp"
+#include "fakes/scripted_device.hpp"
 
 namespace {
 

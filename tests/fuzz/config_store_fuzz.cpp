@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "config_store.hpp"
+#include "settings/config_store.hpp"
 
 namespace pt = boost::property_tree;
 

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "connection.hpp"
-#include "description.hpp"
-#include "orvan_error.hpp"
-#include "orvan_options.hpp"
-#include "scripted_device.hpp"
+#include "core/connection.hpp"
+#include "identify/description.hpp"
+#include "core/orvan_error.hpp"
+#include "core/orvan_options.hpp"
+#include "fakes/scripted_device.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

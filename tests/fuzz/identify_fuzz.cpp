@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "answering_device.hpp"
-#include "description.hpp"
-#include "orvan_error.hpp"
-#include "orvan_options.hpp"
+#include "fakes/answering_device.hpp"
+#include "identify/description.hpp"
+#include "core/orvan_error.hpp"
+#include "core/orvan_options.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "orvan_error.hpp"
-#include "orvan_options.hpp"
+#include "core/orvan_error.hpp"
+#include "core/orvan_options.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string open(reinterpret_cast<const char*>(data), size);

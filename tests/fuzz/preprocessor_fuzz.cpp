@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "orvan_error.hpp"
-#include "preprocessor.hpp"
+#include "core/orvan_error.hpp"
+#include "program/preprocessor.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;

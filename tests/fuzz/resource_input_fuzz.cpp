@@ -1,11 +1,11 @@
 // Arbitrary controller reads through a resource's input sorting, with a client owning the
 // resource or not, in raw or cooked mode: nothing crashes, no byte is delivered that did not
 // arrive, and a part marked as binary never also ends a reply.
-#include "request.hpp"
-#include "requestor.hpp"
-#include "resource.hpp"
-#include "server.hpp"
-#include "shell.hpp"
+#include "shell/request.hpp"
+#include "clients/requestor.hpp"
+#include "resources/resource.hpp"
+#include "core/server.hpp"
+#include "shell/shell.hpp"
 
 #include <algorithm>
 #include <cstdint>

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "i_error.hpp"
-#include "request.hpp"
-#include "command_shell.hpp"
-#include "shell_fakes.hpp"
+#include "core/i_error.hpp"
+#include "shell/request.hpp"
+#include "shell/command_shell.hpp"
+#include "fakes/shell_fakes.hpp"
 
 namespace {
 

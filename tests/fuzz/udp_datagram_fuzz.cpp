@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "udp_device.hpp"
+#include "network/udp_device.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   OrvDataRecord record{};

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "descriptor_limit.hpp"
+#include "platform/descriptor_limit.hpp"
 
 #include <sys/resource.h>
 

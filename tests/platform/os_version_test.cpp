@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "os_version.hpp"
-#include "program_data.hpp"
+#include "platform/os_version.hpp"
+#include "platform/program_data.hpp"
 
 #include <cstdlib>
 

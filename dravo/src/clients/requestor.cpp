@@ -1,0 +1,108 @@
+// What every client connection does whatever its carrier: idle timeout, reads into the shell,
+// the ordered write queue, and closing.
+#include "clients/requestor.hpp"
+
+#include "core/i_error.hpp"
+#include "shell/request.hpp"
+#include "resources/resource.hpp"
+#include "core/server.hpp"
+#include "core/windows_version.hpp"
+
+#include <boost/asio/post.hpp>
+
+Requestor::Requestor(boost::asio::io_context& context, Server& owner)
+    : io(context), server(owner), idleTimer(context), shell(owner.MakeShellFor(*this, IsWindows10OrLater())) {}
+
+Requestor::~Requestor() = default;
+
+void Requestor::ArmIdleTimer(std::chrono::milliseconds timeout) {
+  idleTimer.cancel();
+  if (closed || timeout.count() == 0) return;
+  idleTimer.expires_after(timeout);
+  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) { self->OnIdleTimer(error); });
+}
+
+void Requestor::OnIdleTimer(const boost::system::error_code& error) {
+  // A wait that had already expired when the timer was re-armed still arrives without error.
+  if (closed || error || idleTimer.expiry() > std::chrono::steady_clock::now()) return;
+  Close();
+}
+
+void Requestor::OnRead(const boost::system::error_code& error, size_t count) {
+  if (closed) return;
+  if (error) {
+    Close();
+    return;
+  }
+  ArmIdleTimer(std::chrono::milliseconds(idleTimeout));
+  try {
+    shell->Consume(receiveBuffer.data(), count);
+  } catch (const IError&) {
+    Close();  // the client asked to quit
+    return;
+  } catch (const std::exception&) {
+    Close();  // a failing shell ends this one client, never the server
+    return;
+  }
+  if (!closed) StartRead();
+}
+
+void Requestor::SetIdleTimeout(uint32_t milliseconds) {
+  idleTimeout = milliseconds;
+  ArmIdleTimer(std::chrono::milliseconds(idleTimeout));
+}
+
+void Requestor::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) {
+  if (closed) {
+    // Nobody is left to take the reply: the resource serves its next request at once.
+    if (resource) resource->RequestDone();
+    return;
+  }
+  try {
+    shell->OnRequestReady(std::move(request), resource);
+  } catch (const std::exception&) {
+    Close();
+    // The shell may have failed before it took the turn; handing it on twice is harmless.
+    if (resource) resource->RequestDone();
+  }
+}
+
+void Requestor::Write(const uint8_t* data, size_t length) {
+  if (closed || length == 0) return;
+  if (writeBacklog + length > kMaxWriteBacklog) {
+    Close();  // the client does not keep up; it must not make the server hold its output
+    return;
+  }
+  writeQueue.push_back(std::make_shared<const std::vector<uint8_t>>(data, data + length));
+  writeBacklog += length;
+  WriteNext();
+}
+
+void Requestor::WriteNext() {
+  if (closed || writing || writeQueue.empty() || !CanWrite()) return;
+  writing = true;
+  WriteFront();
+}
+
+void Requestor::OnWritten() {
+  writing = false;
+  if (writeQueue.empty()) return;
+  writeBacklog -= writeQueue.front()->size();
+  writeQueue.pop_front();
+  WriteNext();
+}
+
+void Requestor::Close() {
+  if (closed) return;
+  closed = true;
+  idleTimer.cancel();
+  try {
+    shell->FinishRequest();
+    shell->Unlink();
+  } catch (const std::exception&) {
+    // The connection ends either way; its resource finds the request's client gone.
+  }
+  writeQueue.clear();
+  writeBacklog = 0;
+  boost::asio::post(io, [self = shared_from_this()] { self->server.RemoveRequestor(self); });
+}

@@ -1,0 +1,82 @@
+// One client of the server, over TLS or UDP: owns the client's receive buffer, idle timer,
+// write queue and shell. Derived classes know how to read from and write to their carrier.
+#pragma once
+
+#include "shell/shell.hpp"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+class Request;
+class Resource;
+class Server;
+
+class Requestor : public std::enable_shared_from_this<Requestor> {
+public:
+  static constexpr size_t kReceiveSize = 449;
+  static constexpr uint32_t kDefaultIdleTimeout = 600000;
+  // A client that lets this much output pile up unread is closed rather than held in memory.
+  static constexpr size_t kMaxWriteBacklog = 1 << 20;
+
+  Requestor(boost::asio::io_context& io, Server& server);
+  virtual ~Requestor();
+  Requestor(const Requestor&) = delete;
+  Requestor& operator=(const Requestor&) = delete;
+
+  // Idempotent: ends the request in progress, unlinks, and has the server forget this client.
+  virtual void Close();
+  virtual std::string Protocol() const = 0;
+  virtual uint16_t Port() const = 0;
+  virtual std::string Address() const = 0;
+  std::shared_ptr<Requestor> SharedFromThis() { return shared_from_this(); }
+  virtual void StartRead() = 0;
+  // Queues a copy of the bytes; blocks go out in order, one write at a time.
+  void Write(const uint8_t* data, size_t length);
+
+  // Completion of every read (TLS) and the muxer's delivery of a datagram (UDP).
+  void OnRead(const boost::system::error_code& error, size_t count);
+  // Posted by a resource when this client's queued request becomes its current one.
+  void OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource);
+
+  bool Closed() const { return closed; }
+  Shell& GetShell() { return *shell; }
+  // Milliseconds without received bytes before the client is closed; 0 means no limit.
+  uint32_t IdleTimeout() const { return idleTimeout; }
+  // Takes effect at once: the idle wait starts again with the new limit (0: none).
+  void SetIdleTimeout(uint32_t milliseconds);
+  std::array<uint8_t, kReceiveSize>& ReceiveBuffer() { return receiveBuffer; }
+
+protected:
+  // Arms the idle timer to close the client after `timeout`; 0 disarms it.
+  void ArmIdleTimer(std::chrono::milliseconds timeout);
+  // Sends the front block of the write queue; its completion calls OnWritten.
+  virtual void WriteFront() = 0;
+  // Whether the carrier can take writes yet (a TLS client only after its handshake).
+  virtual bool CanWrite() const { return true; }
+  void OnWritten();
+  void WriteNext();
+
+  boost::asio::io_context& io;
+  Server& server;
+  std::deque<std::shared_ptr<const std::vector<uint8_t>>> writeQueue;
+
+private:
+  void OnIdleTimer(const boost::system::error_code& error);
+
+  uint32_t idleTimeout = kDefaultIdleTimeout;
+  std::array<uint8_t, kReceiveSize> receiveBuffer{};
+  boost::asio::steady_timer idleTimer;
+  bool closed = false;
+  size_t writeBacklog = 0;
+  bool writing = false;
+  std::unique_ptr<Shell> shell;
+};

@@ -1,0 +1,57 @@
+// Receiving on the server's UDP port and dispatching datagrams to their clients.
+#include "clients/udp_socket_muxer.hpp"
+
+#include "core/server.hpp"
+#include "clients/udp_requestor.hpp"
+
+#include <boost/system/system_error.hpp>
+
+#include <cstring>
+
+UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::string& address, Server& owner)
+    : io(context), socket(context), listenAddress(address), server(owner) {
+  const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
+  boost::system::error_code error;
+  socket.open(endpoint.protocol(), error);
+  if (error) throw boost::system::system_error(error, "open");
+  socket.bind(endpoint, error);
+  if (error) throw boost::system::system_error(error, "bind");
+}
+
+void UdpSocketMuxer::StartReceive() {
+  if (closed) return;
+  socket.async_receive_from(boost::asio::buffer(receiveBuffer), sender,
+                            [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
+                              self->OnReceive(error, count);
+                            });
+}
+
+void UdpSocketMuxer::OnReceive(const boost::system::error_code& error, size_t count) {
+  if (closed || !socket.is_open()) return;
+  if (error || count > kMaxDatagram) {
+    StartReceive();  // that datagram is lost; the others still come
+    return;
+  }
+  auto& requestor = clients[sender];
+  if (!requestor) {
+    requestor = std::make_shared<UdpRequestor>(io, server, weak_from_this(), sender);
+    server.AddRequestor(requestor);
+  }
+  const auto client = requestor;  // the entry may go while the shell runs (quit)
+  std::memcpy(client->ReceiveBuffer().data(), receiveBuffer.data(), count);
+  client->OnRead({}, count);
+  StartReceive();
+}
+
+void UdpSocketMuxer::Forget(const boost::asio::ip::udp::endpoint& client, const UdpRequestor* requestor) {
+  const auto entry = clients.find(client);
+  if (entry != clients.end() && entry->second.get() == requestor) clients.erase(entry);
+}
+
+void UdpSocketMuxer::Close() {
+  closed = true;
+  boost::system::error_code ignored;
+  socket.shutdown(boost::asio::ip::udp::socket::shutdown_both, ignored);
+  socket.close(ignored);
+  clients.clear();
+}

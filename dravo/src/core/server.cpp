@@ -1,0 +1,272 @@
+// Running the server core: listeners, teardown, the client list, the resource table and TLS.
+#include "core/server.hpp"
+
+#include "settings/config_store.hpp"
+#include "settings/publish_settings.hpp"
+#include "shell/request.hpp"
+#include "clients/requestor.hpp"
+#include "clients/tcp_requestor.hpp"
+#include "clients/udp_socket_muxer.hpp"
+#include "core/windows_version.hpp"
+
+#include <boost/asio/post.hpp>
+#include <boost/system/system_error.hpp>
+
+#include <openssl/ssl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <set>
+#include <sstream>
+
+namespace {
+
+// Long enough for descriptors to come free, short enough not to keep clients waiting.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// The longest teardown waits for posted closes; everything is closed by then, so this is a guard.
+constexpr std::chrono::seconds kTeardownLimit{5};
+
+bool IsShortage(const boost::system::error_code& error) {
+  const int code = error.value();
+  return error.category() == boost::system::system_category() &&
+         (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM);
+}
+
+std::string FileStamp(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return "-";
+  std::ostringstream stamp;
+  stamp << status.st_dev << ':' << status.st_ino << ':' << status.st_size << ':' << status.st_mtim.tv_sec << '.'
+        << status.st_mtim.tv_nsec;
+  return stamp.str();
+}
+
+}  // namespace
+
+Server::Server(ShellFactory shells, ResourceFactory resourceKinds)
+    : makeShell(std::move(shells)), makeResource(std::move(resourceKinds)) {}
+
+Server::~Server() { TearDown(); }
+
+int Server::Run(PublishSettings* settings) {
+  try {
+    listenAddresses = {"127.0.0.1"};
+    if (IsWindows10OrLater() && settings) {
+      publishSettings = settings;
+      // Remote clients can reach the server only while it announces itself.
+      if (settings->publish) listenAddresses = {"0.0.0.0"};
+    }
+    for (const auto& address : listenAddresses) Listen(address);
+    if (onListening) onListening();
+    while (runState.load() == kServing) {
+      io.run();
+      io.restart();
+    }
+  } catch (...) {
+    TearDown();
+    throw;
+  }
+  TearDown();
+  return runState.load() == kRestart ? kRestart : kShutdown;
+}
+
+void Server::Listen(const std::string& address) {
+  acceptors.push_back(std::make_unique<Listener>(io));
+  auto& listener = *acceptors.back();
+  const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
+  boost::system::error_code error;
+  listener.acceptor.open(endpoint.protocol(), error);
+  if (error) throw boost::system::system_error(error, "open");
+  listener.acceptor.set_option(boost::asio::socket_base::reuse_address(true), error);
+  if (error) throw boost::system::system_error(error, "set_option");
+  listener.acceptor.bind(endpoint, error);
+  if (error) throw boost::system::system_error(error, "bind");
+  listener.acceptor.listen(boost::asio::socket_base::max_listen_connections, error);
+  if (error) throw boost::system::system_error(error, "listen");
+  StartAccept(listener);
+
+  auto muxer = std::make_shared<UdpSocketMuxer>(io, address, *this);
+  muxers.push_back(muxer);
+  muxer->StartReceive();
+}
+
+void Server::TearDown() {
+  if (tornDown) return;
+  tornDown = true;
+  boost::system::error_code ignored;
+  for (auto& listener : acceptors) {
+    listener->pause.cancel();
+    listener->acceptor.close(ignored);
+  }
+  // Copies: closing posts removals, and the lists must not change under the loops.
+  for (const auto& requestor : std::list<std::shared_ptr<Requestor>>(requestors)) requestor->Close();
+  for (const auto& muxer : muxers) muxer->Close();
+  for (const auto& [id, resource] : std::map<uint32_t, std::shared_ptr<Resource>>(resources)) resource->Release();
+  for (const auto& pending : std::list<PendingOpen>(std::move(openQueue))) pending.resource->Release();
+  openQueue.clear();
+  resources.clear();
+  // Let the cancelled operations and posted closes finish while the loop still exists.
+  const auto deadline = std::chrono::steady_clock::now() + kTeardownLimit;
+  int stops = 0;
+  do {  // a Shutdown arriving now stops the loop early: finish the work then
+    stops = stopCount.load();
+    io.restart();
+    io.run_until(deadline);
+  } while (stops != stopCount.load() && std::chrono::steady_clock::now() < deadline);
+  requestors.clear();
+  muxers.clear();
+  acceptorMap.clear();
+  acceptors.clear();
+}
+
+void Server::Shutdown() {
+  runState.store(kShutdown);
+  ++stopCount;
+  io.stop();
+}
+
+void Server::Restart() {
+  // A shutdown already asked for wins over a restart.
+  int serving = kServing;
+  runState.compare_exchange_strong(serving, kRestart);
+  ++stopCount;
+  io.stop();
+}
+
+void Server::ApplyPublishSettings(const PublishSettings& settings) {
+  if (publishSettings) {
+    publishSettings->publish = settings.publish;
+    publishSettings->name = settings.name;
+    publishSettings->port = settings.port;
+  }
+  Restart();  // the next core listens and announces by the new settings
+}
+
+void Server::StartAccept(Listener& listener) {
+  if (tornDown || !listener.acceptor.is_open()) return;
+  auto requestor = std::make_shared<TcpRequestor>(io, *this);
+  acceptorMap[requestor.get()] = &listener;
+  listener.acceptor.async_accept(requestor->Socket(),
+                                 [requestor](const boost::system::error_code& error) { requestor->OnAccept(error); });
+  requestors.push_back(std::move(requestor));
+}
+
+void Server::ContinueAccept(const TcpRequestor* requestor, const boost::system::error_code& error) {
+  const auto entry = acceptorMap.find(requestor);
+  if (entry == acceptorMap.end()) return;
+  Listener& listener = *entry->second;
+  acceptorMap.erase(entry);
+  if (tornDown || error == boost::asio::error::operation_aborted || !listener.acceptor.is_open()) return;
+  if (!IsShortage(error)) {
+    StartAccept(listener);
+    return;
+  }
+  listener.pause.expires_after(kAcceptPause);
+  listener.pause.async_wait([this, &listener](const boost::system::error_code& waited) {
+    if (!waited && !tornDown) StartAccept(listener);
+  });
+}
+
+void Server::AddRequestor(std::shared_ptr<Requestor> requestor) { requestors.push_back(std::move(requestor)); }
+
+void Server::RemoveRequestor(const std::shared_ptr<Requestor>& requestor) { requestors.remove(requestor); }
+
+std::unique_ptr<Shell> Server::MakeShellFor(Requestor& owner, bool mdnsSupported) {
+  return makeShell(owner, *this, mdnsSupported);
+}
+
+int Server::Submit(uint32_t linkId, std::shared_ptr<Request> request) {
+  const auto entry = resources.find(linkId);
+  if (entry == resources.end()) return -2;
+  entry->second->Submit(std::move(request));
+  return 0;
+}
+
+void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
+  if (tornDown) return;
+  for (const auto& [id, resource] : resources) {
+    if (!resource->Matches(*parameters)) continue;
+    // An open serial port serves again, at the baud rate asked for now.
+    if (parameters->kind == 2) resource->Submit(Request::RequestWithControl(2, parameters->baud, {}));
+    return;
+  }
+  for (const auto& pending : openQueue) {
+    if (pending.parameters->kind == parameters->kind && pending.parameters->address == parameters->address) return;
+  }
+  if (parameters->kind > 3) return;
+  auto resource = makeResource(parameters->kind, io, *this, nextId);
+  if (!resource) return;
+  parameters->id = nextId++;
+  openQueue.push_back({std::move(parameters), resource});
+  resource->Open(*openQueue.back().parameters);
+}
+
+void Server::OnResourceOpened(std::shared_ptr<Resource> resource, const boost::system::error_code& error) {
+  const auto pending = std::find_if(openQueue.begin(), openQueue.end(),
+                                    [&](const PendingOpen& open) { return open.parameters->id == resource->Id(); });
+  // An open that teardown already gave up on is not entered.
+  if (pending == openQueue.end()) return;
+  openQueue.erase(pending);
+  if (!error) resources[resource->Id()] = std::move(resource);
+}
+
+void Server::CloseResource(uint32_t id) {
+  const auto entry = resources.find(id);
+  if (entry == resources.end()) return;
+  const auto resource = entry->second;
+  resources.erase(entry);
+  resource->Release();
+}
+
+void Server::CloseAllResources() {
+  auto closing = std::move(resources);
+  resources.clear();
+  for (const auto& [id, resource] : closing) resource->Release();
+}
+
+std::string Server::ListResources() const {
+  std::string listing;
+  for (const auto& [id, resource] : resources) listing += resource->ListLine() + "\r\n";
+  return listing;
+}
+
+std::optional<uint32_t> Server::FindResource(const std::string& address, const std::string& protocol) const {
+  for (const auto& [id, resource] : resources) {
+    if (resource->Closing()) continue;  // lost its controller: nobody new may link to it
+    if (resource->Address() == address && (protocol.empty() || protocol == Resource::KindWord(resource->Kind())))
+      return id;
+  }
+  return std::nullopt;
+}
+
+std::string Server::ListConnections() const {
+  std::string listing;
+  std::set<std::string> listed;
+  for (const auto& requestor : requestors) {
+    const auto address = requestor->Address();
+    // Whole addresses are compared, so 10.0.0.1 is listed after 110.0.0.1 too.
+    if (address.empty() || address == "127.0.0.1" || !listed.insert(address).second) continue;
+    listing += address + "\n";
+  }
+  return listing;
+}
+
+std::shared_ptr<boost::asio::ssl::context> Server::TlsContext() {
+  const std::string folder = ServerDataDirectory().string();
+  const std::string certificate = folder + "/cert.pem", key = folder + "/key.pem";
+  const std::string stamp = FileStamp(certificate) + "|" + FileStamp(key);
+  if (tlsContext && stamp == tlsStamp) return tlsContext;
+
+  auto context = std::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::tls_server);
+  context->set_options(boost::asio::ssl::context::no_compression | boost::asio::ssl::context::default_workarounds);
+  // No session tickets: a client's count of bytes waiting must only ever mean data.
+  SSL_CTX_set_options(context->native_handle(), SSL_OP_NO_TICKET);
+  SSL_CTX_set_num_tickets(context->native_handle(), 0);
+  boost::system::error_code ignored;  // unreadable files make the handshake fail, client by client
+  context->use_certificate_chain_file(certificate, ignored);
+  context->use_private_key_file(key, boost::asio::ssl::context::pem, ignored);
+  tlsContext = std::move(context);
+  tlsStamp = stamp;
+  return tlsContext;
+}

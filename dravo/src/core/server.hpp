@@ -1,0 +1,125 @@
+// The server core: one event loop and everything on it — the TLS listener and the UDP muxer
+// on port 23, the client connections, and the table of open hardware connections.
+// Built, run and destroyed once per start or restart of the server.
+#pragma once
+
+#include "resources/open_parameters.hpp"
+#include "resources/resource.hpp"
+#include "shell/shell.hpp"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <atomic>
+#include <functional>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DhcpServer;
+class Request;
+class Requestor;
+class ResourceLister;
+class TcpRequestor;
+class UdpSocketMuxer;
+class ZeroconfManager;
+struct PublishSettings;
+
+class Server {
+public:
+  static constexpr int kShutdown = 0;
+  static constexpr int kRestart = 1;
+  static constexpr int kServing = 2;
+  // How long a TLS client may take over its handshake before it is closed.
+  static constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
+
+  explicit Server(ShellFactory shells = DefaultShellFactory(), ResourceFactory resources = MakeResource);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Opens the listeners and serves until shut down (returns 0) or restarted (returns 1).
+  // A set-up failure ("open", "set_option", "bind", "listen") is raised after everything is closed.
+  int Run(PublishSettings* settings);
+  // Called on the server thread once every listener of this core is bound.
+  std::function<void()> onListening;
+  // Both may come from another thread.
+  void Shutdown();
+  void Restart();
+  void ApplyPublishSettings(const PublishSettings& settings);
+
+  // The client list.
+  void AddRequestor(std::shared_ptr<Requestor> requestor);
+  void RemoveRequestor(const std::shared_ptr<Requestor>& requestor);
+  const std::list<std::shared_ptr<Requestor>>& Requestors() const { return requestors; }
+  // Called by every accept completion: posts the listener's next accept, after a pause
+  // when the system ran short of descriptors or buffers, and never once closing.
+  void ContinueAccept(const TcpRequestor* requestor, const boost::system::error_code& error);
+
+  // The resource table.
+  int Submit(uint32_t linkId, std::shared_ptr<Request> request);
+  void OpenResource(std::unique_ptr<OpenParameters> parameters);
+  void OnResourceOpened(std::shared_ptr<Resource> resource, const boost::system::error_code& error);
+  void CloseResource(uint32_t id);
+  void CloseAllResources();
+  std::string ListResources() const;
+  // The lowest id with that address (and kind word, unless `protocol` is empty).
+  std::optional<uint32_t> FindResource(const std::string& address, const std::string& protocol) const;
+  std::string ListConnections() const;
+
+  boost::asio::io_context& EventLoop() { return io; }
+  int RunState() const { return runState.load(); }
+  // The TLS context for the next client; rebuilt when the certificate or key file changed.
+  std::shared_ptr<boost::asio::ssl::context> TlsContext();
+  std::chrono::milliseconds HandshakeTimeout() const { return handshakeTimeout; }
+  void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
+  std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported);
+
+private:
+  struct Listener {
+    explicit Listener(boost::asio::io_context& io) : acceptor(io), pause(io) {}
+    boost::asio::ip::tcp::acceptor acceptor;
+    boost::asio::steady_timer pause;  // waits out a shortage of descriptors before accepting again
+  };
+  struct PendingOpen {
+    std::unique_ptr<OpenParameters> parameters;
+    std::shared_ptr<Resource> resource;  // kept so that teardown can stop an open under way
+  };
+
+  void Listen(const std::string& address);
+  void StartAccept(Listener& listener);
+  void TearDown();
+
+  // Declared first so that it goes last: nothing that runs on it outlives it.
+  boost::asio::io_context io;
+  std::list<std::shared_ptr<Requestor>> requestors;
+  std::list<std::shared_ptr<UdpSocketMuxer>> muxers;
+  std::map<uint32_t, std::shared_ptr<Resource>> resources;
+  uint32_t nextId = 1;
+  std::list<PendingOpen> openQueue;
+  std::atomic<int> runState{kServing};
+  std::atomic<int> stopCount{0};
+  std::list<std::unique_ptr<Listener>> acceptors;
+  std::map<const TcpRequestor*, Listener*> acceptorMap;
+  // Not built into this server yet; they stay empty.
+  std::shared_ptr<DhcpServer> ipAssigner;
+  std::shared_ptr<ResourceLister> lister;
+  std::shared_ptr<ZeroconfManager> zeroconf;
+  std::vector<std::string> listenAddresses;
+  PublishSettings* publishSettings = nullptr;
+
+  ShellFactory makeShell;
+  ResourceFactory makeResource;
+  std::shared_ptr<boost::asio::ssl::context> tlsContext;
+  std::string tlsStamp;  // identity of the certificate and key files the context was built from
+  std::chrono::milliseconds handshakeTimeout = kHandshakeTimeout;
+  bool tornDown = false;
+};

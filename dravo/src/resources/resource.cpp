@@ -1,0 +1,347 @@
+// What every transport of a resource shares: the request queue and its owner, the write queue,
+// the sorting of controller input, the subscriber sets and their fan-out, and closing when unused.
+#include "resources/resource.hpp"
+
+#include "shell/request.hpp"
+#include "clients/requestor.hpp"
+#include "core/server.hpp"
+#include "shell/shell.hpp"
+#include "resources/tcp_resource.hpp"
+#include "resources/udp_resource.hpp"
+
+#include <boost/asio/post.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+namespace {
+
+// A controller reply that carries this before its prompt is not for any client.
+constexpr uint8_t kMarker[] = {0x50, 0x11, 0x01};
+
+bool Live(const std::shared_ptr<Requestor>& requestor) { return requestor && !requestor->Closed(); }
+
+}  // namespace
+
+Resource::Resource(boost::asio::io_context& context, Server& owner, uint32_t resourceId)
+    : io(context), server(owner), id(resourceId), idleTimer(context) {}
+
+void Resource::Open(const OpenParameters& parameters) { address = parameters.address; }
+
+bool Resource::Matches(const OpenParameters& parameters) const {
+  return !Closing() && parameters.address == address;
+}
+
+void Resource::SetOption(uint32_t, uint32_t) {}
+
+const char* Resource::KindWord(uint32_t kind) {
+  switch (kind) {
+    case 0: return "tcp";
+    case 1: return "udp";
+    case 2: return "ser";
+    case 3: return "pci";
+    default: return "???";
+  }
+}
+
+std::string Resource::ListLine() const {
+  std::ostringstream line;
+  line << std::setw(3) << id << ", " << std::setw(16) << address << ", " << KindWord(Kind()) << ", " << Describe();
+  return line.str();
+}
+
+void Resource::ReportOpened(const boost::system::error_code& error) {
+  if (!error && !released) ArmIdleTimer();  // a resource that nobody links to still goes in time
+  boost::asio::post(io, [self = shared_from_this(), this, error] { server.OnResourceOpened(self, error); });
+}
+
+void Resource::Release() {
+  released = true;
+  idleTimer.cancel();
+  boost::asio::post(io, [self = shared_from_this()]() mutable {
+    try {
+      self->Close(self);
+    } catch (const std::exception&) {
+      // A transport that cannot even close cleanly is gone all the same.
+    }
+  });
+}
+
+// ---- requests ----
+
+void Resource::Submit(std::shared_ptr<Request> request) {
+  boost::asio::post(io, [self = shared_from_this(), request = std::move(request)] { self->Execute(request); });
+}
+
+Resource::SubscriberSet* Resource::SetOf(int code) {
+  switch ((code + 1) / 2) {
+    case 1: return &linked;
+    case 2: return &messages;
+    case 3: return &records;
+    case 4: return &interrupts;
+    default: return nullptr;
+  }
+}
+
+void Resource::Execute(const std::shared_ptr<Request>& request) {
+  bool queueIt = request->length != 0;
+  int code = request->PopOp();
+  const bool hadCodes = code != 0;
+  for (; code != 0; code = request->PopOp()) {
+    if (code < 0 || code > 9) continue;
+    if (code == 9) {
+      const auto current = owner.lock();
+      const auto issuer = request->requestor.lock();
+      if (current == issuer) {
+        SetOption(request->controlParameter, request->controlValue);
+        request->controlParameter = request->controlValue = 0;
+      } else {
+        queueIt = true;  // applied once the owner's request is done
+      }
+      continue;
+    }
+    SubscriberSet& set = *SetOf(code);
+    if (code % 2 == 1) {
+      set.insert(request->requestor);
+    } else {
+      set.erase(request->requestor);
+    }
+  }
+  if (hadCodes) CloseIfUnused(false);
+  if (queueIt) requestQueue.push_back(request);
+  RunQueue();
+}
+
+void Resource::RunQueue() {
+  // An owner that closed but still exists hands its turn on itself (RequestDone), so only a
+  // vanished owner frees the resource here.
+  while (!Closing() && owner.expired() && !requestQueue.empty()) {
+    const auto request = std::move(requestQueue.front());
+    requestQueue.pop_front();
+    if (request->controlParameter != 0) SetOption(request->controlParameter, request->controlValue);
+    if (request->length == 0) continue;
+    // A client that closed while its request waited gives up its turn.
+    auto issuer = request->requestor.lock();
+    if (!Live(issuer)) continue;
+    owner = issuer;
+    boost::asio::post(io, [issuer = std::move(issuer), request, self = shared_from_this()] {
+      issuer->OnRequestReady(request, self);
+    });
+  }
+}
+
+void Resource::RequestDone() {
+  owner.reset();
+  boost::asio::post(io, [self = shared_from_this()] { self->RunQueue(); });
+}
+
+// ---- writes ----
+
+void Resource::QueueWrite(const uint8_t* bytes, size_t length) {
+  if (Closing() || length == 0) return;
+  writeQueue.emplace_back(bytes, bytes + length);
+  writeBacklog += length;
+  WriteNext();
+}
+
+void Resource::WriteNext() {
+  if (writing || writeQueue.empty() || Closing()) return;
+  writing = true;
+  Write(writeQueue.front().data(), writeQueue.front().size());
+  ArmIdleTimer();
+}
+
+void Resource::OnWrite(const boost::system::error_code& error, size_t) {
+  writing = false;
+  if (writeQueue.empty()) return;
+  // The buffer is done with either way: a failed one is never sent again, in part or whole.
+  writeBacklog -= writeQueue.front().size();
+  writeQueue.pop_front();
+  if (error) {
+    OnWriteFailed(error);
+    return;
+  }
+  WriteNext();
+}
+
+void Resource::OnWriteFailed(const boost::system::error_code&) { Fail(); }
+
+void Resource::Fail() {
+  if (failed) return;
+  failed = true;
+  // A write in flight still reads its buffer: only the ones behind it go now.
+  while (writeQueue.size() > (writing ? 1u : 0u)) {
+    writeBacklog -= writeQueue.back().size();
+    writeQueue.pop_back();
+  }
+  requestQueue.clear();
+  CloseIfUnused(true);
+}
+
+// ---- idle close ----
+
+void Resource::ArmIdleTimer() {
+  if (released) return;
+  idleTimer.expires_after(std::chrono::milliseconds(idleTimeout));
+  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) { self->OnIdleTimer(error); });
+}
+
+void Resource::OnIdleTimer(const boost::system::error_code& error) {
+  // A wait that had already expired when the timer was re-armed still arrives without error.
+  if (error || released || idleTimer.expiry() > std::chrono::steady_clock::now()) return;
+  if (CloseIfUnused(false) > 0) ArmIdleTimer();
+}
+
+size_t Resource::PruneSubscribers(SubscriberSet& set, bool closeAll) {
+  size_t count = 0;
+  for (auto entry = set.begin(); entry != set.end();) {
+    const auto requestor = entry->lock();
+    if (!requestor) {
+      entry = set.erase(entry);
+      continue;
+    }
+    ++entry;
+    if (closeAll) {
+      requestor->Close();
+    } else {
+      ++count;
+    }
+  }
+  return count;
+}
+
+size_t Resource::CloseIfUnused(bool closeAll) {
+  size_t total = 0;
+  // Closing a requestor changes no set at once (its leave requests are posted), but copies
+  // keep that a local fact.
+  for (SubscriberSet* set : {&interrupts, &records, &messages, &linked}) {
+    SubscriberSet entries = *set;
+    total += PruneSubscribers(entries, closeAll);
+    if (!closeAll) *set = std::move(entries);
+  }
+  if (total == 0) {
+    boost::asio::post(io, [self = shared_from_this(), this] { server.CloseResource(id); });
+  }
+  return total;
+}
+
+// ---- input ----
+
+void Resource::OnRead(const boost::system::error_code& error, size_t count) {
+  if (error) {
+    Fail();
+    return;
+  }
+  if (released || failed) return;
+  if (Kind() == 1) {
+    const uint32_t declared = count >= 4 ? readBuffer[2] | (readBuffer[3] << 8) : 0;
+    if (count > 18 && declared == count) {
+      Broadcast(records, readBuffer.data(), count);
+      recordsSeen = true;
+      StartRead();
+      return;
+    }
+    if (count >= 3 && count <= 18 && readBuffer[0] == 0x01) {
+      Broadcast(interrupts, readBuffer.data() + 1, count - 2);
+      StartRead();
+      return;
+    }
+  }
+  ProcessInput(count);
+  if (!released && !failed) StartRead();
+}
+
+void Resource::Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length) {
+  // A copy: a subscriber whose queue overflows is closed on the way, and the set must hold still.
+  for (const auto& entry : SubscriberSet(set)) {
+    const auto requestor = entry.lock();
+    if (!requestor) {
+      set.erase(entry);
+      continue;
+    }
+    if (!requestor->Closed()) requestor->GetShell().Send(bytes, length, true, false);
+  }
+}
+
+void Resource::SendOwner(const std::shared_ptr<Requestor>& current, const uint8_t* bytes, size_t length,
+                         bool complete, bool binaryPart) {
+  if (Live(current)) current->GetShell().Send(bytes, length, false, complete, binaryPart);
+}
+
+void Resource::ProcessInput(size_t count) {
+  const auto current = owner.lock();
+  if (current && current->GetShell().Mode() == 1) {
+    SendOwner(current, readBuffer.data(), count, false, false);
+    return;
+  }
+  unsolicitedCount = responseCount = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t byte = readBuffer[i];
+    switch (binaryState) {
+      case 0:
+        if ((byte & 0xE8) == 0x80) {
+          binaryState = 1;
+          response[responseCount++] = byte;
+        } else if (byte & 0x80) {
+          unsolicited[unsolicitedCount++] = byte & 0x7F;
+        } else {
+          response[responseCount++] = byte;
+        }
+        continue;
+      case 1:
+        binaryState = 2;
+        response[responseCount++] = byte;
+        continue;
+      case 2:
+        binaryRemaining = byte;
+        binaryState = 3;
+        break;
+      case 3:
+        binaryRemaining += byte * 256 - 3;
+        binaryState = 4;
+        break;
+      default:
+        binaryRemaining -= 1;
+        break;
+    }
+    response[responseCount++] = byte;
+    // A declared length below 3 would never count down to 0: such a reply ends here.
+    if (binaryState >= 4 && binaryRemaining <= 0) {
+      binaryState = 0;
+      binaryRemaining = -1;
+      if (responseCount != 0 && current) {
+        SendOwner(current, response.data(), responseCount, true, false);
+        responseCount = 0;
+      }
+    }
+  }
+
+  const auto text = response.begin(), textEnd = std::find(response.begin(), response.begin() + responseCount, 0);
+  const auto colon = std::find(text, textEnd, ':');
+  if (std::search(text, colon, std::begin(kMarker), std::end(kMarker)) != colon) {
+    const size_t dropped = std::min(responseCount, static_cast<size_t>(textEnd - text) + 2);
+    std::memmove(response.data(), response.data() + dropped, responseCount - dropped);
+    responseCount -= dropped;
+    unsolicitedCount = 0;
+  }
+
+  if (responseCount != 0) {
+    if (current) {
+      // A binary reply still under way is no text: the client's reply tracker must not end on it.
+      SendOwner(current, response.data(), responseCount, false, binaryState != 0);
+    } else {
+      Broadcast(messages, response.data(), responseCount);
+    }
+  }
+  if (unsolicitedCount != 0) Broadcast(messages, unsolicited.data(), unsolicitedCount);
+}
+
+std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id) {
+  switch (kind) {
+    case 0: return std::make_shared<TcpResource>(io, server, id);
+    case 1: return std::make_shared<UdpResource>(io, server, id);
+    default: return nullptr;  // serial ports and PCI cards are not served by this server yet
+  }
+}

@@ -1,0 +1,175 @@
+// One open connection from the server to a controller, shared by any number of clients: serves
+// their command requests one client at a time, keeps one transport write in flight, sorts what
+// the controller sends into replies and unsolicited data, and closes itself once unused.
+// The transports (TCP, UDP, ...) derive from it and supply open, close, write and read.
+#pragma once
+
+#include "resources/open_parameters.hpp"
+#include "shell/shell_resource.hpp"
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class Request;
+class Requestor;
+class Server;
+
+class Resource : public std::enable_shared_from_this<Resource>, public ShellResource {
+public:
+  static constexpr size_t kBufferSize = 512;
+  static constexpr uint32_t kDefaultIdleTimeout = 600000;
+
+  // Ordered by the requestor's control block, so an expired entry can still be found and erased.
+  using SubscriberSet = std::set<std::weak_ptr<Requestor>, std::owner_less<std::weak_ptr<Requestor>>>;
+
+  Resource(boost::asio::io_context& io, Server& server, uint32_t id);
+  virtual ~Resource() = default;
+  Resource(const Resource&) = delete;
+  Resource& operator=(const Resource&) = delete;
+
+  // 0 TCP, 1 UDP, 2 serial, 3 PCI.
+  virtual uint32_t Kind() const = 0;
+  // Stores the address; a transport then opens and posts Server::OnResourceOpened(self, error).
+  virtual void Open(const OpenParameters& parameters);
+  // The server has forgotten the resource: cancels the idle timer and posts the transport's close.
+  // Nothing is written, read or timed afterwards.
+  virtual void Release();
+  // Whether an open of these parameters is served by this resource: the address is equal.
+  // A resource on its way out serves no new open.
+  virtual bool Matches(const OpenParameters& parameters) const;
+  virtual std::string Describe() const { return "none"; }
+  // Applies the request's operation codes and queues its command bytes, on a turn of its own.
+  virtual void Submit(std::shared_ptr<Request> request);
+
+  // The owner's reply is complete: the next queued request is served.
+  void RequestDone() override;
+  // Copies the bytes behind those already queued for the controller.
+  void QueueWrite(const uint8_t* bytes, size_t length) override;
+
+  // "id, address, kind, description" for the resources listing, without a line end.
+  std::string ListLine() const;
+  uint32_t Id() const { return id; }
+  const std::string& Address() const { return address; }
+  // Released, or lost its transport and asked the server to close it.
+  bool Closing() const { return released || failed; }
+  static const char* KindWord(uint32_t kind);
+
+  // Milliseconds without a write after which an unused resource closes.
+  void SetIdleTimeout(uint32_t milliseconds) { idleTimeout = milliseconds; }
+  size_t WriteBacklog() const { return writeBacklog; }
+  bool RecordsSeen() const { return recordsSeen; }
+  const SubscriberSet& Linked() const { return linked; }
+  const SubscriberSet& Messages() const { return messages; }
+  const SubscriberSet& Records() const { return records; }
+  const SubscriberSet& Interrupts() const { return interrupts; }
+
+protected:
+  // Closes the transport; safe to run twice. Errors are ignored.
+  virtual void Close(std::shared_ptr<Resource> self) = 0;
+  // Starts one transport write of the bytes; its completion calls OnWrite.
+  virtual void Write(const uint8_t* bytes, size_t length) = 0;
+  // Starts one read into readBuffer; its completion calls OnRead.
+  virtual void StartRead() = 0;
+  virtual void SetOption(uint32_t parameter, uint32_t value);
+  // A write failed; the failed buffer is already dropped. The stream transports cannot tell how
+  // much of it the controller got, so by default the resource ends as on a read error.
+  virtual void OnWriteFailed(const boost::system::error_code& error);
+
+  void OnRead(const boost::system::error_code& error, size_t count);
+  void OnWrite(const boost::system::error_code& error, size_t count);
+  // Sorts `count` bytes of readBuffer to the owner and the message subscribers.
+  void ProcessInput(size_t count);
+  // Counts the live subscribers; with `closeAll` closes them. Asks the server to close this
+  // resource when none is left.
+  size_t CloseIfUnused(bool closeAll);
+  // Ends the resource after its transport failed: every subscriber is closed.
+  void Fail();
+  void ArmIdleTimer();
+  // Starts the front buffer of the write queue unless a write is in flight.
+  void WriteNext();
+  // Reports the end of an open to the server, on a turn of its own.
+  void ReportOpened(const boost::system::error_code& error);
+  // The first step of a network open: resolves the address (IPv4) on `port` and hands the first
+  // endpoint to `resolved`. Every failure, a release meanwhile included, is a failed open,
+  // never an error out of the event loop.
+  template <class Resolver, class Resolved>
+  void ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolved);
+
+  boost::asio::io_context& io;
+  Server& server;
+  uint32_t id;
+  std::string address;
+  std::array<uint8_t, kBufferSize> readBuffer{};
+  bool released = false;
+  bool failed = false;
+  bool recordsSeen = false;  // a UDP data record has arrived
+
+private:
+  void Execute(const std::shared_ptr<Request>& request);
+  void RunQueue();
+  void OnIdleTimer(const boost::system::error_code& error);
+  void Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length);
+  // Delivers reply bytes to the owner, when it is still open.
+  void SendOwner(const std::shared_ptr<Requestor>& owner, const uint8_t* bytes, size_t length, bool complete,
+                 bool binaryPart);
+  static size_t PruneSubscribers(SubscriberSet& set, bool closeAll);
+  SubscriberSet* SetOf(int code);
+
+  SubscriberSet linked, messages, records, interrupts;
+  boost::asio::steady_timer idleTimer;
+  std::array<uint8_t, kBufferSize> unsolicited{};
+  size_t unsolicitedCount = 0;
+  std::array<uint8_t, kBufferSize> response{};
+  size_t responseCount = 0;
+  std::weak_ptr<Requestor> owner;
+  std::deque<std::vector<uint8_t>> writeQueue;
+  std::deque<std::shared_ptr<Request>> requestQueue;
+  uint32_t idleTimeout = kDefaultIdleTimeout;
+  size_t writeBacklog = 0;
+  bool writing = false;
+  uint32_t binaryState = 0;
+  int32_t binaryRemaining = -1;
+};
+
+template <class Resolver, class Resolved>
+void Resource::ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolved) {
+  using Results = typename Resolver::results_type;
+  try {
+    // No address-configured flag: it hides loopback addresses on a host with no other interface.
+    resolver.async_resolve(Resolver::protocol_type::v4(), address, std::to_string(port),
+                           Resolver::numeric_service,
+                           [self = shared_from_this(), this, resolved](const boost::system::error_code& error,
+                                                                       const Results& results) {
+                             if (error || released) {
+                               ReportOpened(error ? error : boost::asio::error::operation_aborted);
+                             } else if (results.empty()) {
+                               ReportOpened(boost::asio::error::host_not_found);
+                             } else {
+                               resolved(results.begin()->endpoint());
+                             }
+                           });
+  } catch (const boost::system::system_error& failure) {
+    ReportOpened(failure.code());
+  } catch (const std::exception&) {
+    ReportOpened(boost::asio::error::no_memory);
+  }
+}
+
+
+using ResourceFactory =
+    std::function<std::shared_ptr<Resource>(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id)>;
+
+// The resource of the given kind, or null for a kind this server cannot open.
+std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id);

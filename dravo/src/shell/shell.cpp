@@ -1,0 +1,108 @@
+// Every client connection gets a CommandShell, joined to its connection and to the server
+// core through two small adapters.
+#include "shell/shell.hpp"
+
+#include <mutex>
+#include <stdexcept>
+
+#include "shell/command_shell.hpp"
+#include "clients/requestor.hpp"
+#include "core/server.hpp"
+#include "shell/shell_owner.hpp"
+#include "shell/shell_server.hpp"
+
+namespace {
+
+std::mutex factoryLock;
+ShellFactory defaultFactory;
+
+class RequestorShellOwner final : public ShellOwner {
+ public:
+  explicit RequestorShellOwner(Requestor& requestor) : requestor_(requestor) {}
+  void Write(const std::uint8_t* data, std::size_t length) override { requestor_.Write(data, length); }
+  std::shared_ptr<Requestor> SharedFromThis() override { return requestor_.SharedFromThis(); }
+  std::uint32_t IdleTimeout() const override { return requestor_.IdleTimeout(); }
+  void SetIdleTimeout(std::uint32_t milliseconds) override { requestor_.SetIdleTimeout(milliseconds); }
+  bool Closed() const override { return requestor_.Closed(); }
+
+ private:
+  Requestor& requestor_;
+};
+
+// The services behind the IP assigner, hardware search, mDNS and ping commands are not part
+// of this server yet: those commands fail with a clear error for "te".
+[[noreturn]] void Unavailable(const char* service) {
+  throw std::runtime_error(std::string(service) + " not available in this server");
+}
+
+class ServerShellServer final : public ShellServer {
+ public:
+  explicit ServerShellServer(Server& server) : server_(server) {}
+
+  int Submit(std::uint32_t id, std::shared_ptr<Request> request) override {
+    return server_.Submit(id, std::move(request));
+  }
+  void OpenResource(std::unique_ptr<OpenParameters> parameters) override {
+    server_.OpenResource(std::move(parameters));
+  }
+  std::optional<std::uint32_t> FindResource(const std::string& address,
+                                            const std::string& protocol) override {
+    return server_.FindResource(address, protocol);
+  }
+  void CloseResource(std::uint32_t id) override { server_.CloseResource(id); }
+  void CloseAllResources() override { server_.CloseAllResources(); }
+  std::string ListResources() override { return server_.ListResources(); }
+  std::string ListFound() override { return std::string(); }
+  std::string ListConnections() override { return server_.ListConnections(); }
+  void Shutdown() override { server_.Shutdown(); }
+  void Restart() override { server_.Restart(); }
+  void ApplyPublishSettings(const PublishSettings& settings) override {
+    server_.ApplyPublishSettings(settings);
+  }
+
+  void SetIpListenTimeout(int) override { Unavailable("IP assigner"); }
+  int IpListenTimeout() override { Unavailable("IP assigner"); }
+  std::string ListIpRequests() override { Unavailable("IP assigner"); }
+  void SetRememberAssignments(bool) override { Unavailable("IP assigner"); }
+  bool RememberAssignments() override { Unavailable("IP assigner"); }
+  void AssignIp(const std::string&, const std::string&) override { Unavailable("IP assigner"); }
+  void SearchResources() override { Unavailable("hardware search"); }
+  std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
+  std::string ListServers() override { Unavailable("mDNS browsing"); }
+  std::string ServerStatus() override { Unavailable("mDNS publishing"); }
+  void StartPing(const std::string&, int, std::shared_ptr<Requestor>) override {
+    Unavailable("ping");
+  }
+
+ private:
+  Server& server_;
+};
+
+// The adapters are bases so that they are made before, and go after, the shell using them.
+struct ShellLinks {
+  ShellLinks(Requestor& requestor, Server& server) : owner(requestor), core(server) {}
+  RequestorShellOwner owner;
+  ServerShellServer core;
+};
+
+class ConnectionShell final : private ShellLinks, public CommandShell {
+ public:
+  ConnectionShell(Requestor& requestor, Server& server, bool mdnsSupported)
+      : ShellLinks(requestor, server), CommandShell(owner, core, mdnsSupported) {}
+};
+
+}  // namespace
+
+std::unique_ptr<Shell> MakeShell(Requestor& owner, Server& server, bool mdnsSupported) {
+  return std::make_unique<ConnectionShell>(owner, server, mdnsSupported);
+}
+
+ShellFactory DefaultShellFactory() {
+  std::lock_guard<std::mutex> lock(factoryLock);
+  return defaultFactory ? defaultFactory : ShellFactory(MakeShell);
+}
+
+void SetDefaultShellFactory(ShellFactory factory) {
+  std::lock_guard<std::mutex> lock(factoryLock);
+  defaultFactory = std::move(factory);
+}

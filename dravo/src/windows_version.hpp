@@ -1,6 +1,0 @@
-// The server's operating-system version test; the platform layer decides the answer.
-#pragma once
-
-#include "os_version.hpp"
-
-inline bool IsWindows10OrLater() { return platform::IsWindows10OrLater(); }

@@ -1,0 +1,320 @@
+// The server core with its listeners on port 23: TLS and UDP clients served by a scripted
+// shell, idle and handshake deadlines, many clients coming and going, set-up failures.
+#include "fakes/server_core_fakes.hpp"
+#include "support/test_support.hpp"
+#include "platform/os_version.hpp"
+#include "clients/udp_socket_muxer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include <list>
+
+namespace {
+
+class ServerClients : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    SetDefaultShellFactory(ScriptedShell::Factory());
+    folder = UseFreshDataFolder();
+    WriteCertificate(folder, "first");
+  }
+  static std::string folder;
+};
+std::string ServerClients::folder;
+
+// Waits until the client list has `count` entries (the pending accept counts as one).
+bool WaitForClients(RunningServer& running, size_t count) {
+  for (int i = 0; i < 500; ++i) {
+    if (running.Clients() == count) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+TEST_F(ServerClients, TlsClientIsServedByItsShell) {
+  RunningServer running;
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  ASSERT_TRUE(client.Send("hello\n"));
+  EXPECT_EQ(client.ReadLine(), "hello");
+  ASSERT_TRUE(client.Send("quit\n"));
+  EXPECT_TRUE(client.WaitClosed(5s));
+  EXPECT_TRUE(WaitForClients(running, 1));
+}
+
+TEST_F(ServerClients, ManyTlsClientsComeAndGo) {
+  RunningServer running;
+  std::list<TlsClient> clients(120);
+  int index = 0;
+  for (auto& client : clients) {
+    ASSERT_TRUE(client.Connect());
+    if (index++ % 3 == 0) continue;  // a third never shakes hands
+    ASSERT_TRUE(client.Handshake());
+  }
+  index = 0;
+  for (auto& client : clients) {
+    if (index++ % 3 == 0) continue;
+    ASSERT_TRUE(client.Send("who\n"));
+    EXPECT_FALSE(client.ReadLine().empty());
+  }
+  clients.clear();  // dropped without a word
+  EXPECT_TRUE(WaitForClients(running, 1));
+  TlsClient late;
+  ASSERT_TRUE(late.Connect());
+  ASSERT_TRUE(late.Handshake());
+  ASSERT_TRUE(late.Send("still\n"));
+  EXPECT_EQ(late.ReadLine(), "still");
+}
+
+TEST_F(ServerClients, UnfinishedHandshakeIsClosed) {
+  RunningServer running;
+  running.OnLoop([&] { running.server->SetHandshakeTimeout(200ms); });
+  TlsClient silent;
+  ASSERT_TRUE(silent.Connect());
+  EXPECT_TRUE(silent.WaitClosed(5s));
+}
+
+TEST_F(ServerClients, ResetBeforeAcceptEndsOnlyThatClient) {
+  RunningServer running;
+  for (int i = 0; i < 20; ++i) {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket socket(io);
+    socket.connect({boost::asio::ip::make_address("127.0.0.1"), 23});
+    socket.set_option(boost::asio::socket_base::linger(true, 0));
+    socket.close();  // sends a reset
+  }
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  ASSERT_TRUE(client.Send("after\n"));
+  EXPECT_EQ(client.ReadLine(), "after");
+  EXPECT_TRUE(WaitForClients(running, 2));
+}
+
+TEST_F(ServerClients, IdleClientsAreClosedUnlessTheLimitIsOff) {
+  RunningServer running;
+  TlsClient idle, unlimited;
+  for (auto* client : {&idle, &unlimited}) {
+    ASSERT_TRUE(client->Connect());
+    ASSERT_TRUE(client->Handshake());
+  }
+  ASSERT_TRUE(idle.Send("timeout 200\n"));
+  EXPECT_EQ(idle.ReadLine(), "timeout 200");
+  ASSERT_TRUE(unlimited.Send("timeout 0\n"));
+  EXPECT_EQ(unlimited.ReadLine(), "timeout 0");
+  // A new limit counts from the next bytes received.
+  for (auto* client : {&idle, &unlimited}) {
+    ASSERT_TRUE(client->Send("x\n"));
+    EXPECT_EQ(client->ReadLine(), "x");
+  }
+  EXPECT_TRUE(idle.WaitClosed(5s));
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(unlimited.Send("alive\n"));
+  EXPECT_EQ(unlimited.ReadLine(), "alive");
+}
+
+TEST_F(ServerClients, ShellFailureClosesOnlyItsClient) {
+  RunningServer running;
+  TlsClient failing, other;
+  for (auto* client : {&failing, &other}) {
+    ASSERT_TRUE(client->Connect());
+    ASSERT_TRUE(client->Handshake());
+  }
+  ASSERT_TRUE(failing.Send("throw\n"));
+  EXPECT_TRUE(failing.WaitClosed(5s));
+  ASSERT_TRUE(other.Send("fine\n"));
+  EXPECT_EQ(other.ReadLine(), "fine");
+}
+
+TEST_F(ServerClients, NoSessionTicketWaitsAfterTheHandshake) {
+  RunningServer running;
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  ASSERT_TRUE(client.Send("x\n"));
+  EXPECT_EQ(client.ReadLine(), "x");
+  std::this_thread::sleep_for(100ms);
+  int waiting = -1;
+  ASSERT_EQ(ioctl(client.Socket().native_handle(), FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0);
+  EXPECT_EQ(SSL_pending(client.Native()), 0);
+}
+
+TEST_F(ServerClients, ReplacedCertificateServesTheNextClient) {
+  RunningServer running;
+  auto commonName = [](TlsClient& client) {
+    X509* certificate = SSL_get1_peer_certificate(client.Native());
+    char name[64] = {};
+    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, name, sizeof name);
+    X509_free(certificate);
+    return std::string(name);
+  };
+  TlsClient before;
+  ASSERT_TRUE(before.Connect());
+  ASSERT_TRUE(before.Handshake());
+  EXPECT_EQ(commonName(before), "first");
+  WriteCertificate(folder, "second");
+  TlsClient after;
+  ASSERT_TRUE(after.Connect());
+  ASSERT_TRUE(after.Handshake());
+  EXPECT_EQ(commonName(after), "second");
+  WriteCertificate(folder, "first");
+}
+
+TEST_F(ServerClients, AcceptingGoesOnAfterRunningOutOfDescriptors) {
+  RunningServer running;
+  TlsClient probe;  // makes sure the listener is up before the limit drops
+  ASSERT_TRUE(probe.Connect());
+  ASSERT_TRUE(probe.Handshake());
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::list<TlsClient> clients(5);
+  for (auto& client : clients) ASSERT_TRUE(client.Connect());  // queued in the backlog
+  // Leave no descriptor free for the server's accepts, then give them back.
+  int highest = 0;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (fcntl(fd, F_GETFD) != -1) highest = fd;
+  rlimit tight = saved;
+  tight.rlim_cur = highest + 1;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  std::this_thread::sleep_for(300ms);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  for (auto& client : clients) {
+    ASSERT_TRUE(client.Handshake());
+    ASSERT_TRUE(client.Send("back\n"));
+    EXPECT_EQ(client.ReadLine(), "back");
+  }
+}
+
+TEST_F(ServerClients, UdpClientsAreToldApartByAddressAndPort) {
+  RunningServer running;
+  UdpClient first("127.0.0.1", 40001), sameHostOtherPort("127.0.0.1", 40002), otherHostSamePort("127.0.0.2", 40001);
+  std::set<std::string> shells;
+  for (auto* client : {&first, &sameHostOtherPort, &otherHostSamePort}) {
+    client->Send("who\n");
+    shells.insert(client->Receive());
+  }
+  EXPECT_EQ(shells.size(), 3u);
+  EXPECT_EQ(shells.count(""), 0u);
+  first.Send("who\n");
+  EXPECT_EQ(shells.count(first.Receive()), 1u);  // the same shell again
+  EXPECT_EQ(running.OnLoop([&] {
+    std::set<std::string> seen;
+    for (const auto& requestor : running.server->Requestors())
+      if (requestor->Protocol() == "udp") seen.insert(requestor->Address() + ":" + std::to_string(requestor->Port()));
+    return seen;
+  }),
+            (std::set<std::string>{"127.0.0.1:40001", "127.0.0.1:40002", "127.0.0.2:40001"}));
+}
+
+TEST_F(ServerClients, UdpQuitStartsAFreshShellAndLongDatagramsAreDropped) {
+  RunningServer running;
+  UdpClient client;
+  client.Send("who\n");
+  const std::string shell = client.Receive();
+  ASSERT_FALSE(shell.empty());
+  client.Send("quit\n");
+  client.Send(std::string(449, 'a') + "\n");  // 450 bytes: dropped
+  EXPECT_EQ(client.Receive(300ms), "");
+  client.Send("who\n");
+  const std::string fresh = client.Receive();
+  EXPECT_FALSE(fresh.empty());
+  EXPECT_NE(fresh, shell);
+  client.Send(std::string(447, 'b') + "\n");  // 448 bytes: served
+  EXPECT_EQ(client.Receive(), std::string(447, 'b') + "\n");
+}
+
+TEST_F(ServerClients, UdpIdleClientIsForgotten) {
+  RunningServer running;
+  UdpClient client;
+  client.Send("timeout 100\n");
+  EXPECT_EQ(client.Receive(), "timeout 100\n");
+  client.Send("who\n");
+  const std::string shell = client.Receive();
+  EXPECT_TRUE(WaitForClients(running, 1));
+  client.Send("who\n");
+  EXPECT_NE(client.Receive(), shell);
+}
+
+TEST_F(ServerClients, ListensOnLoopbackOnlyUnlessPublishing) {
+  for (const bool publish : {false, true}) {
+    PublishSettings settings;
+    settings.publish = publish;
+    settings.port = 23;
+    RunningServer running(settings);
+    TlsClient local, other;
+    EXPECT_TRUE(local.Connect("127.0.0.1"));
+    EXPECT_EQ(other.Connect("127.0.0.2"), publish);
+  }
+}
+
+TEST_F(ServerClients, OlderSystemsNeverListenBeyondLoopback) {
+  platform::ForceWindows10OrLater(false);
+  PublishSettings settings;
+  settings.publish = true;
+  RunningServer running(settings);
+  TlsClient local, other;
+  EXPECT_TRUE(local.Connect("127.0.0.1"));
+  EXPECT_FALSE(other.Connect("127.0.0.2"));
+  platform::ResetWindows10OrLater();
+}
+
+TEST_F(ServerClients, NewPublishSettingsRestartTheCore) {
+  RunningServer running;
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  PublishSettings changed;
+  changed.publish = true;
+  changed.name = "lab";
+  changed.port = 23;
+  running.OnLoop([&] { running.server->ApplyPublishSettings(changed); });
+  EXPECT_EQ(running.Finish(), Server::kRestart);
+  EXPECT_TRUE(client.WaitClosed(5s));
+  EXPECT_TRUE(running.settings.publish);
+  EXPECT_EQ(running.settings.name, "lab");
+}
+
+TEST_F(ServerClients, RestartAndShutdownEndRunWithTheirState) {
+  RunningServer restarted;
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  ASSERT_TRUE(client.Send("restart\n"));
+  EXPECT_EQ(client.ReadLine(), "restart");
+  EXPECT_EQ(restarted.Finish(), Server::kRestart);
+  EXPECT_TRUE(client.WaitClosed(5s));
+
+  RunningServer shutDown;
+  UdpClient udp;
+  udp.Send("shutdown\n");
+  EXPECT_EQ(shutDown.Finish(), Server::kShutdown);
+}
+
+TEST_F(ServerClients, SetUpFailuresAreRaisedNamedAfterTheStep) {
+  {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor taken(io, {boost::asio::ip::make_address("127.0.0.1"), 23});
+    RunningServer running;
+    EXPECT_EQ(running.Finish(), -1);
+    EXPECT_EQ(running.failure.rfind("bind", 0), 0u) << running.failure;
+  }
+  {
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket taken(io, {boost::asio::ip::make_address("127.0.0.1"), 23});
+    RunningServer running;
+    EXPECT_EQ(running.Finish(), -1);
+    EXPECT_EQ(running.failure.rfind("bind", 0), 0u) << running.failure;
+  }
+  RunningServer afterwards;  // nothing of the failed cores holds the ports
+  TlsClient client;
+  EXPECT_TRUE(client.Connect());
+}
+
+}  // namespace
