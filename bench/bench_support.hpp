@@ -20,8 +20,8 @@
 namespace bench {
 
 // The reference: a blocking POSIX socket that writes the command and reads to the ':' prompt.
-inline void BareSocketRoundTrip(benchmark::State& state, const std::string& address,
-                                uint16_t port, const char* command) {
+inline void BareSocketRoundTrip(benchmark::State& state, const std::string& address, uint16_t port,
+                                const char* command) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   const int on = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -59,7 +59,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
 public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& run : runs) {
-      if (run.aggregate_name == "median") medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+      if (run.aggregate_name == "median")
+        medians[run.run_name.function_name] = run.GetAdjustedRealTime();
     }
     ConsoleReporter::ReportRuns(runs);
   }

@@ -7,12 +7,12 @@
 #include <iostream>
 #include <string>
 
-#include "identify/description.hpp"
 #include "api/orv_con.hpp"
-#include "pelko.h"
-#include "program/preprocessor.hpp"
 #include "bench_support.hpp"
 #include "fakes/controller_process.hpp"
+#include "identify/description.hpp"
+#include "pelko.h"
+#include "program/preprocessor.hpp"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "network/network_device.hpp"
-#include "core/orvan_options.hpp"
 #include "bench_support.hpp"
+#include "core/orvan_options.hpp"
 #include "fakes/controller_process.hpp"
+#include "network/network_device.hpp"
 
 namespace {
 

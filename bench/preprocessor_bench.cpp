@@ -12,11 +12,21 @@ std::string Program() {
   std::string program;
   for (int i = 0; i < 2000; ++i) {
     switch (i % 5) {
-      case 0: program += "#L" + std::to_string(i) + "\r\n"; break;
-      case 1: program += "\tX = X + " + std::to_string(i) + " ; Y = 2\r\n"; break;
-      case 2: program += "' a comment line\r\n"; break;
-      case 3: program += "MG \"value is \", X ; NO trailing note\r\n"; break;
-      default: program += "JP #L" + std::to_string(i - 4) + ", X < 10\r\n"; break;
+      case 0:
+        program += "#L" + std::to_string(i) + "\r\n";
+        break;
+      case 1:
+        program += "\tX = X + " + std::to_string(i) + " ; Y = 2\r\n";
+        break;
+      case 2:
+        program += "' a comment line\r\n";
+        break;
+      case 3:
+        program += "MG \"value is \", X ; NO trailing note\r\n";
+        break;
+      default:
+        program += "JP #L" + std::to_string(i - 4) + ", X < 10\r\n";
+        break;
     }
   }
   return program;

@@ -11,10 +11,10 @@
 // DIR holds cert.pem and key.pem for the relay. --cpu N places everything on CPU N (-1: no
 // placement).
 #include <benchmark/benchmark.h>
-#include <boost/asio.hpp>
-#include <boost/asio/ssl.hpp>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 
 #include <signal.h>
 #include <spawn.h>
@@ -36,10 +36,10 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "server_client/client_device.hpp"
 #include "fakes/controller_process.hpp"
 #include "fakes/fake_controller.hpp"
 #include "pelko.h"
+#include "server_client/client_device.hpp"
 
 extern char** environ;
 
@@ -139,7 +139,8 @@ orvan::fakes::ControllerProcess StartController() {
 
 OrvCon* Open(const std::string& options) {
   OrvCon* handle = nullptr;
-  if (OrvOpen((std::string(kControllerAddress) + " " + options).c_str(), &handle) != 0) return nullptr;
+  if (OrvOpen((std::string(kControllerAddress) + " " + options).c_str(), &handle) != 0)
+    return nullptr;
   return handle;
 }
 
@@ -158,7 +159,8 @@ struct Latency {
 Latency Summarise(std::vector<double> samples) {
   if (samples.empty()) return {};
   std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]};
+  return {samples[samples.size() / 2],
+          samples[std::min(samples.size() - 1, samples.size() * 99 / 100)]};
 }
 
 // ---- round trip ---------------------------------------------------------------------------
@@ -231,7 +233,9 @@ void CommandRoundTrip(benchmark::State& state, const char* options, std::vector<
 }
 
 void BM_Direct(benchmark::State& state) { CommandRoundTrip(state, "-d -t 5000", directSamples); }
-void BM_ThroughServer(benchmark::State& state) { CommandRoundTrip(state, "-t 5000", serverSamples); }
+void BM_ThroughServer(benchmark::State& state) {
+  CommandRoundTrip(state, "-t 5000", serverSamples);
+}
 
 void BM_TlsRelay(benchmark::State& state) {
   RelayClient client;
@@ -264,7 +268,8 @@ int RoundTrip(int argc, char** argv, const std::string& tlsFolder) {
                    ",bind=127.0.0.1,reuseaddr,fork,nodelay,verify=0,cert=" + tlsFolder +
                    "/cert.pem,key=" + tlsFolder + "/key.pem",
                std::string("TCP:") + kControllerAddress + ":23,nodelay"});
-  if (!WaitForListener("127.0.0.1", kRelayPort)) throw std::runtime_error("the relay does not listen");
+  if (!WaitForListener("127.0.0.1", kRelayPort))
+    throw std::runtime_error("the relay does not listen");
 
   for (auto* benchmark : {benchmark::RegisterBenchmark("BM_BareSocket", BM_BareSocket),
                           benchmark::RegisterBenchmark("BM_Direct", BM_Direct),
@@ -286,8 +291,10 @@ int RoundTrip(int argc, char** argv, const std::string& tlsFolder) {
   std::printf("  socat TLS relay             %9.0f %9.0f\n", tls.median, tls.p99);
   std::printf("  through the server          %9.0f %9.0f\n", through.median, through.p99);
   if (direct.median > 0 && tls.median > 0) {
-    std::printf("ratios of medians: server/relay %.2f (goal <= 1.0), server/direct %.2f, relay/direct %.2f\n",
-                through.median / tls.median, through.median / direct.median, tls.median / direct.median);
+    std::printf(
+        "ratios of medians: server/relay %.2f (goal <= 1.0), server/direct %.2f, relay/direct "
+        "%.2f\n",
+        through.median / tls.median, through.median / direct.median, tls.median / direct.median);
     std::printf("ratios of p99: server/relay %.2f, server/direct %.2f\n", through.p99 / tls.p99,
                 through.p99 / direct.p99);
   }
@@ -360,13 +367,15 @@ int Clients() {
   for (OrvCon* handle : handles) OrvClose(handle);
   const double sharedRate = total.good / elapsed;
 
-  std::printf("one client through the server: %.0f commands/s (%ld replies, %ld wrong, %ld missing)\n",
-              aloneRate, alone.good, alone.wrong, alone.missing);
-  std::printf("%d clients sharing one controller: %.0f commands/s in all, fewest for one client %ld\n",
-              kClients, sharedRate, fewest);
+  std::printf(
+      "one client through the server: %.0f commands/s (%ld replies, %ld wrong, %ld missing)\n",
+      aloneRate, alone.good, alone.wrong, alone.missing);
+  std::printf(
+      "%d clients sharing one controller: %.0f commands/s in all, fewest for one client %ld\n",
+      kClients, sharedRate, fewest);
   std::printf("ratio shared/single %.2f (goal >= 0.9)\n", sharedRate / aloneRate);
-  std::printf("replies to the wrong client %ld, missing %ld (goal 0 and 0)\n", total.wrong + alone.wrong,
-              total.missing + alone.missing);
+  std::printf("replies to the wrong client %ld, missing %ld (goal 0 and 0)\n",
+              total.wrong + alone.wrong, total.missing + alone.missing);
   return 0;
 }
 
@@ -399,7 +408,8 @@ int FanOut() {
   // fed by the controller itself.
   std::vector<OrvCon*> handles;
   for (int i = 0; i <= kSubscribers; ++i) {
-    OrvCon* handle = Open(i < kSubscribers ? "--subscribe DR -t 2000" : "-d --subscribe DR -t 2000");
+    OrvCon* handle =
+        Open(i < kSubscribers ? "--subscribe DR -t 2000" : "-d --subscribe DR -t 2000");
     if (!handle) throw std::runtime_error("open of subscriber " + std::to_string(i));
     handles.push_back(handle);
   }
@@ -434,18 +444,20 @@ int FanOut() {
   const long dropped = UdpReceiveBufferErrors() - droppedBefore;
   for (OrvCon* handle : handles) OrvClose(handle);
 
-  std::printf("records sent: %ld in %.2f s (%.0f/s, asked %d/s)\n", sent, sendSeconds, sent / sendSeconds,
-              kRate);
+  std::printf("records sent: %ld in %.2f s (%.0f/s, asked %d/s)\n", sent, sendSeconds,
+              sent / sendSeconds, kRate);
   long worst = 0;
   for (int i = 0; i < kSubscribers; ++i) {
-    std::printf("  subscriber %d: received %ld, lost %ld, damaged %ld\n", i, received[i], sent - received[i],
-                damaged[i]);
+    std::printf("  subscriber %d: received %ld, lost %ld, damaged %ld\n", i, received[i],
+                sent - received[i], damaged[i]);
     worst = std::max(worst, sent - received[i]);
   }
   std::printf("  direct subscriber (reference): received %ld, lost %ld, damaged %ld\n",
               received[kSubscribers], sent - received[kSubscribers], damaged[kSubscribers]);
-  std::printf("most records lost by one subscriber through the server: %ld (goal 0), by the direct one: %ld\n",
-              worst, sent - received[kSubscribers]);
+  std::printf(
+      "most records lost by one subscriber through the server: %ld (goal 0), by the direct one: "
+      "%ld\n",
+      worst, sent - received[kSubscribers]);
   std::printf("UDP datagrams dropped at full receive buffers in the namespace: %ld\n", dropped);
   return 0;
 }
@@ -461,11 +473,12 @@ struct ShellClient : std::enable_shared_from_this<ShellClient> {
   void Start(const tcp::endpoint& server, std::atomic<int>& shaken, std::atomic<int>& answered,
              std::atomic<int>& failed) {
     auto self = shared_from_this();
-    stream.next_layer().async_connect(server, [self, &shaken, &answered, &failed](boost::system::error_code error) {
+    stream.next_layer().async_connect(server, [self, &shaken, &answered,
+                                               &failed](boost::system::error_code error) {
       if (error) return void(++failed);
       self->stream.next_layer().set_option(tcp::no_delay(true));
       self->stream.async_handshake(ssl::stream_base::client, [self, &shaken, &answered, &failed](
-                                                                  boost::system::error_code error) {
+                                                                 boost::system::error_code error) {
         if (error) return void(++failed);
         ++shaken;
         asio::async_write(self->stream, asio::buffer(self->request),
@@ -479,8 +492,8 @@ struct ShellClient : std::enable_shared_from_this<ShellClient> {
 
   void Read(std::atomic<int>& answered, std::atomic<int>& failed) {
     auto self = shared_from_this();
-    stream.async_read_some(asio::buffer(chunk), [self, &answered, &failed](boost::system::error_code error,
-                                                                           size_t count) {
+    stream.async_read_some(asio::buffer(chunk), [self, &answered, &failed](
+                                                    boost::system::error_code error, size_t count) {
       if (error) return void(++failed);
       switch (orvan::CollectShellReply(self->chunk.data(), count, self->reply)) {
         case orvan::ShellAnswer::Complete:
@@ -506,7 +519,8 @@ struct ShellClient : std::enable_shared_from_this<ShellClient> {
 class BareTlsServer {
 public:
   BareTlsServer(const std::string& folder, uint16_t port)
-      : context_(ssl::context::tls_server), acceptor_(io_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)) {
+      : context_(ssl::context::tls_server),
+        acceptor_(io_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)) {
     context_.use_certificate_chain_file(folder + "/cert.pem");
     context_.use_private_key_file(folder + "/key.pem", ssl::context::pem);
     Accept();
@@ -526,25 +540,27 @@ private:
 
   void Accept() {
     auto session = std::make_shared<Session>(io_, context_);
-    acceptor_.async_accept(session->stream.next_layer(), [this, session](boost::system::error_code error) {
-      if (error) return;
-      session->stream.next_layer().set_option(tcp::no_delay(true));
-      session->stream.async_handshake(ssl::stream_base::server, [this, session](boost::system::error_code error) {
-        if (!error) Serve(session);
-      });
-      Accept();
-    });
+    acceptor_.async_accept(
+        session->stream.next_layer(), [this, session](boost::system::error_code error) {
+          if (error) return;
+          session->stream.next_layer().set_option(tcp::no_delay(true));
+          session->stream.async_handshake(ssl::stream_base::server,
+                                          [this, session](boost::system::error_code error) {
+                                            if (!error) Serve(session);
+                                          });
+          Accept();
+        });
   }
 
   void Serve(const std::shared_ptr<Session>& session) {
-    session->stream.async_read_some(asio::buffer(session->chunk), [this, session](boost::system::error_code error,
-                                                                                  size_t) {
-      if (error) return;
-      asio::async_write(session->stream, asio::buffer(kAnswer, sizeof kAnswer - 1),
-                        [this, session](boost::system::error_code error, size_t) {
-                          if (!error) Serve(session);
-                        });
-    });
+    session->stream.async_read_some(
+        asio::buffer(session->chunk), [this, session](boost::system::error_code error, size_t) {
+          if (error) return;
+          asio::async_write(session->stream, asio::buffer(kAnswer, sizeof kAnswer - 1),
+                            [this, session](boost::system::error_code error, size_t) {
+                              if (!error) Serve(session);
+                            });
+        });
   }
 
   static constexpr char kAnswer[] = "1.0~";
@@ -564,7 +580,8 @@ struct ClientRun {
 };
 
 // Connects the clients all at once; they stay connected until `clients` is cleared.
-ClientRun ConnectClients(uint16_t port, int count, std::vector<std::shared_ptr<ShellClient>>& clients) {
+ClientRun ConnectClients(uint16_t port, int count,
+                         std::vector<std::shared_ptr<ShellClient>>& clients) {
   asio::io_context& io = *clientIo;
   io.restart();  // an earlier run that ran out of work left it stopped
   ssl::context context(ssl::context::tls_client);
@@ -581,7 +598,8 @@ ClientRun ConnectClients(uint16_t port, int count, std::vector<std::shared_ptr<S
   const auto deadline = start + 60s;
   while (answered + failed < count && Clock::now() < deadline) {
     io.run_for(1ms);
-    if (run.handshakeSeconds == 0 && shaken + failed >= count) run.handshakeSeconds = Seconds(Clock::now() - start);
+    if (run.handshakeSeconds == 0 && shaken + failed >= count)
+      run.handshakeSeconds = Seconds(Clock::now() - start);
   }
   run.answerSeconds = Seconds(Clock::now() - start);
   if (run.handshakeSeconds == 0) run.handshakeSeconds = run.answerSeconds;
@@ -620,17 +638,21 @@ int TlsClients() {
   const double rate = run.shaken / run.handshakeSeconds;
   const double referenceRate = reference.shaken / reference.handshakeSeconds;
   std::printf("%d TLS clients at once, connect+handshake (then \"a -v\" answered):\n", kClients);
-  std::printf("  bare TLS listener (reference): %d in %.2f s, %.0f/s; %d answered in %.2f s, %d failed\n",
-              reference.shaken, reference.handshakeSeconds, referenceRate, reference.answered,
-              reference.answerSeconds, reference.failed);
-  std::printf("  the server:                    %d in %.2f s, %.0f/s; %d answered in %.2f s, %d failed, "
-              "%d replies holding a version\n",
-              run.shaken, run.handshakeSeconds, rate, run.answered, run.answerSeconds, run.failed, run.version);
+  std::printf(
+      "  bare TLS listener (reference): %d in %.2f s, %.0f/s; %d answered in %.2f s, %d failed\n",
+      reference.shaken, reference.handshakeSeconds, referenceRate, reference.answered,
+      reference.answerSeconds, reference.failed);
+  std::printf(
+      "  the server:                    %d in %.2f s, %.0f/s; %d answered in %.2f s, %d failed, "
+      "%d replies holding a version\n",
+      run.shaken, run.handshakeSeconds, rate, run.answered, run.answerSeconds, run.failed,
+      run.version);
   std::printf("ratio of handshake rates server/reference %.2f\n", rate / referenceRate);
-  std::printf("server resident memory: idle %.2f MiB (goal <= 8), with %d clients %.2f MiB, "
-              "%.1f KiB per client (goal <= 100)\n",
-              idle / 1024.0, run.answered, loaded / 1024.0,
-              run.answered > 0 ? static_cast<double>(loaded - idle) / run.answered : 0.0);
+  std::printf(
+      "server resident memory: idle %.2f MiB (goal <= 8), with %d clients %.2f MiB, "
+      "%.1f KiB per client (goal <= 100)\n",
+      idle / 1024.0, run.answered, loaded / 1024.0,
+      run.answered > 0 ? static_cast<double>(loaded - idle) / run.answered : 0.0);
   return 0;
 }
 
@@ -638,7 +660,8 @@ int TlsClients() {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: server_road_bench round-trip|clients|fan-out|tls-clients [--tls DIR] [--cpu N]\n";
+    std::cerr << "usage: server_road_bench round-trip|clients|fan-out|tls-clients [--tls DIR] "
+                 "[--cpu N]\n";
     return 2;
   }
   const std::string mode = argv[1];

@@ -26,9 +26,8 @@ int main(int argc, char** argv) {
   int exitCode = kExitFailed;
   std::thread worker([&] {
     // sd_notify does nothing when NOTIFY_SOCKET is unset.
-    exitCode = ServerThread(arguments, stop, [](const std::string& state) {
-      sd_notify(0, state.c_str());
-    });
+    exitCode = ServerThread(arguments, stop,
+                            [](const std::string& state) { sd_notify(0, state.c_str()); });
     kill(getpid(), SIGUSR1);
   });
 

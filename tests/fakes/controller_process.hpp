@@ -13,7 +13,8 @@ namespace orvan::fakes {
 
 class ControllerProcess {
 public:
-  explicit ControllerProcess(const std::string& program, const std::vector<std::string>& arguments = {});
+  explicit ControllerProcess(const std::string& program,
+                             const std::vector<std::string>& arguments = {});
   ~ControllerProcess();
   ControllerProcess(const ControllerProcess&) = delete;
   ControllerProcess& operator=(const ControllerProcess&) = delete;

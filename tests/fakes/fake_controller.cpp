@@ -12,10 +12,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <deque>
 #include <future>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 namespace orvan::fakes {
@@ -78,13 +78,10 @@ public:
   size_t arrayLast = 0;
 };
 
-class FakeController::TcpSession : public Handle,
-                                   public std::enable_shared_from_this<TcpSession> {
+class FakeController::TcpSession : public Handle, public std::enable_shared_from_this<TcpSession> {
 public:
   TcpSession(FakeController& owner, tcp::socket socket, uint16_t port)
-      : Handle({false, port}, PeerPort(socket)),
-        owner_(owner),
-        socket_(std::move(socket)) {}
+      : Handle({false, port}, PeerPort(socket)), owner_(owner), socket_(std::move(socket)) {}
 
   void Start() { DoRead(); }
 
@@ -108,9 +105,11 @@ private:
   };
 
   void DoRead() {
-    socket_.async_read_some(asio::buffer(buffer_),
-                            [self = shared_from_this()](const boost::system::error_code& error,
-                                                        size_t count) { self->OnRead(error, count); });
+    socket_.async_read_some(
+        asio::buffer(buffer_),
+        [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
+          self->OnRead(error, count);
+        });
   }
 
   void OnRead(const boost::system::error_code& error, size_t count) {
@@ -164,7 +163,8 @@ public:
     socket_.async_receive_from(asio::buffer(buffer_), sender_,
                                [this](const boost::system::error_code& error, size_t count) {
                                  if (error) return;
-                                 owner_.Serve(HandleOf(sender_), std::string(buffer_.data(), count));
+                                 owner_.Serve(HandleOf(sender_),
+                                              std::string(buffer_.data(), count));
                                  DoReceive();
                                });
   }
@@ -274,21 +274,21 @@ void FakeController::Stop() {
 }
 
 void FakeController::Accept(size_t port) {
-  sockets_->acceptors[port]->async_accept(
-      [this, port](const boost::system::error_code& error, tcp::socket socket) {
-        if (error) return;
-        boost::system::error_code ignored;
-        socket.set_option(tcp::no_delay(true), ignored);
-        auto session = std::make_shared<TcpSession>(*this, std::move(socket), sockets_->ports[port]);
-        sockets_->sessions.push_back(session);
-        {
-          std::lock_guard<std::mutex> guard(lock_);
-          ++tcpConnections_;
-        }
-        arrived_.notify_all();
-        session->Start();
-        Accept(port);
-      });
+  sockets_->acceptors[port]->async_accept([this, port](const boost::system::error_code& error,
+                                                       tcp::socket socket) {
+    if (error) return;
+    boost::system::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    auto session = std::make_shared<TcpSession>(*this, std::move(socket), sockets_->ports[port]);
+    sockets_->sessions.push_back(session);
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      ++tcpConnections_;
+    }
+    arrived_.notify_all();
+    session->Start();
+    Accept(port);
+  });
 }
 
 void FakeController::Serve(const std::shared_ptr<Handle>& handle, const std::string& chunk) {
@@ -359,7 +359,8 @@ std::string FakeController::Answer(const std::shared_ptr<Handle>& handle,
       const std::string trimmed = Trimmed(declaration);
       const auto open = trimmed.find('[');
       if (open == 0 || open == std::string::npos) return "?";
-      arrays_[trimmed.substr(0, open)].assign(std::strtoul(trimmed.c_str() + open + 1, nullptr, 10), 0.0);
+      arrays_[trimmed.substr(0, open)].assign(std::strtoul(trimmed.c_str() + open + 1, nullptr, 10),
+                                              0.0);
     }
     return ":";
   }
@@ -458,8 +459,8 @@ std::string FakeController::StartDownload(const std::shared_ptr<Handle>& handle,
     if (array == arrays_.end() || array->second.empty()) return "?";
     handle->arrayName = name;
     handle->arrayNext = FieldNumber(fields, 0, 0);
-    handle->arrayLast = std::min(FieldNumber(fields, 1, array->second.size() - 1),
-                                 array->second.size() - 1);
+    handle->arrayLast =
+        std::min(FieldNumber(fields, 1, array->second.size() - 1), array->second.size() - 1);
     asked = fields.size() > 2 && fields[2] == "1";
     handle->download = Handle::Loading::Array;
   }

@@ -41,9 +41,7 @@ struct FakeControllerSettings {
 struct FakeChannel {
   bool udp = false;
   uint16_t port = 0;
-  bool operator==(const FakeChannel& other) const {
-    return udp == other.udp && port == other.port;
-  }
+  bool operator==(const FakeChannel& other) const { return udp == other.udp && port == other.port; }
 };
 
 struct FakeReceived {
@@ -63,7 +61,7 @@ struct FakeReply {
   bool close = false;  // TCP: close the connection once the bytes are out
   bool once = false;   // forget the script after its first use
   bool udpOnly = false;
-  uint16_t port = 0;   // only on this port; 0 on both
+  uint16_t port = 0;  // only on this port; 0 on both
 };
 
 class FakeController {

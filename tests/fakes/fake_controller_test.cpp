@@ -1,7 +1,7 @@
 // The fake controller answers as the tests that lean on it expect: identification queries,
 // prompts and errors, subscriptions per handle, unsolicited traffic, and its own record.
-#include "fakes/controller_process.hpp"
 #include "fakes/fake_controller.hpp"
+#include "fakes/controller_process.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
-
 
 using orvan::fakes::ControllerProcess;
 

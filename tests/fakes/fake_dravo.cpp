@@ -110,25 +110,25 @@ public:
   }
 
   void Read() {
-    stream_.async_read_some(asio::buffer(buffer_),
-                            [self = shared_from_this()](const boost::system::error_code& error,
-                                                        size_t count) {
-                              if (error) return self->Close();
-                              const std::string bytes(self->buffer_.data(), count);
-                              {
-                                std::lock_guard<std::mutex> guard(self->owner_.lock_);
-                                self->owner_.tlsBytes_ += bytes;
-                                self->owner_.tlsReads_.push_back(bytes);
-                              }
-                              self->owner_.changed_.notify_all();
-                              self->owner_.Consume(self->state, bytes);
-                              bool stalled = false;
-                              {
-                                std::lock_guard<std::mutex> guard(self->owner_.lock_);
-                                stalled = self->owner_.stopReading_;
-                              }
-                              if (!stalled && self->stream_.next_layer().is_open()) self->Read();
-                            });
+    stream_.async_read_some(
+        asio::buffer(buffer_),
+        [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
+          if (error) return self->Close();
+          const std::string bytes(self->buffer_.data(), count);
+          {
+            std::lock_guard<std::mutex> guard(self->owner_.lock_);
+            self->owner_.tlsBytes_ += bytes;
+            self->owner_.tlsReads_.push_back(bytes);
+          }
+          self->owner_.changed_.notify_all();
+          self->owner_.Consume(self->state, bytes);
+          bool stalled = false;
+          {
+            std::lock_guard<std::mutex> guard(self->owner_.lock_);
+            stalled = self->owner_.stopReading_;
+          }
+          if (!stalled && self->stream_.next_layer().is_open()) self->Read();
+        });
   }
 
   void Write(const std::string& bytes) {
@@ -220,14 +220,15 @@ void FakeDravo::OnLoop(std::function<void()> work) {
 }
 
 void FakeDravo::Accept() {
-  sockets_->acceptor.async_accept([this](const boost::system::error_code& error, tcp::socket socket) {
-    if (error) return;
-    auto session = std::make_shared<TlsSession>(*this, std::move(socket), sockets_->context);
-    sockets_->tlsSessions.push_back(session);
-    session->Start();
-    changed_.notify_all();
-    Accept();
-  });
+  sockets_->acceptor.async_accept(
+      [this](const boost::system::error_code& error, tcp::socket socket) {
+        if (error) return;
+        auto session = std::make_shared<TlsSession>(*this, std::move(socket), sockets_->context);
+        sockets_->tlsSessions.push_back(session);
+        session->Start();
+        changed_.notify_all();
+        Accept();
+      });
 }
 
 void FakeDravo::ReceiveDatagram() {

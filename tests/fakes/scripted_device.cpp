@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
+#include "identify/description.hpp"
 
 namespace orvan::fakes {
 
@@ -110,6 +110,8 @@ uint8_t ScriptedDevice::Interrupt(int32_t timeout) {
   return status;
 }
 
-void ScriptedDevice::SetOption(int32_t option, int32_t value) { setOptions.emplace_back(option, value); }
+void ScriptedDevice::SetOption(int32_t option, int32_t value) {
+  setOptions.emplace_back(option, value);
+}
 
 }  // namespace orvan::fakes

@@ -18,8 +18,8 @@ class ScriptedDevice : public OrvanDevice, public std::enable_shared_from_this<S
 public:
   // One step of the read script.
   struct Step {
-    std::string bytes;       // handed out by as many reads as it takes
-    int32_t error = 0;       // non-zero: this read throws OrvanError(error)
+    std::string bytes;  // handed out by as many reads as it takes
+    int32_t error = 0;  // non-zero: this read throws OrvanError(error)
   };
 
   // Queues bytes for later reads; one call is one chunk, never merged with the next.
@@ -62,12 +62,12 @@ public:
   std::deque<uint8_t> interrupts;
 
   bool open = false;
-  uint32_t reads = 0;   // read attempts
+  uint32_t reads = 0;  // read attempts
   uint32_t writeAttempts = 0;
   uint32_t closes = 0;
-  std::vector<std::string> writes;  // what the successful writes sent
+  std::vector<std::string> writes;                      // what the successful writes sent
   std::vector<std::pair<int32_t, int32_t>> setOptions;  // SetOption calls in order
-  std::vector<int32_t> readTimeouts;                  // timeout argument of each read
+  std::vector<int32_t> readTimeouts;                    // timeout argument of each read
 };
 
 }  // namespace orvan::fakes

@@ -15,7 +15,9 @@ ScriptedShell::ScriptedShell(Requestor& shellOwner, Server& core)
     : owner(shellOwner), server(core), serial(++made) {}
 
 ShellFactory ScriptedShell::Factory() {
-  return [](Requestor& owner, Server& server, bool) { return std::make_unique<ScriptedShell>(owner, server); };
+  return [](Requestor& owner, Server& server, bool) {
+    return std::make_unique<ScriptedShell>(owner, server);
+  };
 }
 
 void ScriptedShell::Consume(const uint8_t* bytes, size_t length) {
@@ -42,14 +44,15 @@ void ScriptedShell::Execute(const std::string& command) {
   owner.Write(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
 }
 
-FakeResource::FakeResource(uint32_t resourceKind, boost::asio::io_context& context, Server& owner, uint32_t resourceId,
-                           bool fail)
+FakeResource::FakeResource(uint32_t resourceKind, boost::asio::io_context& context, Server& owner,
+                           uint32_t resourceId, bool fail)
     : Resource(context, owner, resourceId), kind(resourceKind), failOpen(fail) {}
 
 void FakeResource::Open(const OpenParameters& parameters) {
   Resource::Open(parameters);
   const auto error = failOpen ? boost::asio::error::host_unreachable : boost::system::error_code();
-  boost::asio::post(io, [self = shared_from_this(), this, error] { server.OnResourceOpened(self, error); });
+  boost::asio::post(
+      io, [self = shared_from_this(), this, error] { server.OnResourceOpened(self, error); });
 }
 
 bool FakeResource::Matches(const OpenParameters& parameters) const {
@@ -62,7 +65,8 @@ ShellFactory RecordingShell::Factory() {
   return [](Requestor& owner, Server&, bool) { return std::make_unique<RecordingShell>(owner); };
 }
 
-void RecordingShell::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) {
+void RecordingShell::OnRequestReady(std::shared_ptr<Request> request,
+                                    std::shared_ptr<Resource> resource) {
   ready.push_back(request);
   serving = resource;
   if (writeCommands) resource->QueueWrite(request->commandBytes.data(), request->length);
@@ -75,8 +79,8 @@ void RecordingShell::FinishRequest() {
 
 void RecordingShell::Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
                           bool binaryPart) {
-  deliveries.push_back({std::string(reinterpret_cast<const char*>(bytes), length), unsolicited, replyComplete,
-                        binaryPart});
+  deliveries.push_back({std::string(reinterpret_cast<const char*>(bytes), length), unsolicited,
+                        replyComplete, binaryPart});
   owner.Write(bytes, length);
 }
 

@@ -3,10 +3,10 @@
 // resource delivers.
 #pragma once
 
-#include "resources/open_parameters.hpp"
-#include "shell/request.hpp"
 #include "clients/requestor.hpp"
+#include "resources/open_parameters.hpp"
 #include "resources/resource.hpp"
+#include "shell/request.hpp"
 #include "shell/shell.hpp"
 
 #include <atomic>
@@ -32,7 +32,7 @@ public:
   void SetLastError(std::string) override {}
 
   static ShellFactory Factory();
-  static std::atomic<int> made;  // shells made so far, process-wide
+  static std::atomic<int> made;   // shells made so far, process-wide
   static std::atomic<int> ended;  // shells whose connection was closed (Unlink)
   int finished = 0, unlinked = 0;
 
@@ -46,16 +46,21 @@ private:
 
 class FakeResource : public Resource {
 public:
-  FakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id, bool failOpen);
+  FakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id,
+               bool failOpen);
   uint32_t Kind() const override { return kind; }
   void Open(const OpenParameters& parameters) override;
   void Release() override { ++released; }
   bool Matches(const OpenParameters& parameters) const override;
-  void Submit(std::shared_ptr<Request> request) override { submitted.push_back(std::move(request)); }
+  void Submit(std::shared_ptr<Request> request) override {
+    submitted.push_back(std::move(request));
+  }
   void Close(std::shared_ptr<Resource>) override {}
   void Write(const uint8_t*, size_t) override {}
   void StartRead() override {}
-  void QueueWrite(const uint8_t* data, size_t length) override { written.append(data, data + length); }
+  void QueueWrite(const uint8_t* data, size_t length) override {
+    written.append(data, data + length);
+  }
   void RequestDone() override { ++done; }
 
   uint32_t kind;
@@ -76,10 +81,12 @@ public:
   };
   explicit RecordingShell(Requestor& owner) : owner(owner) {}
   void Consume(const uint8_t*, size_t) override {}
-  void OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) override;
+  void OnRequestReady(std::shared_ptr<Request> request,
+                      std::shared_ptr<Resource> resource) override;
   void FinishRequest() override;
   void Unlink() override {}
-  void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete, bool binaryPart) override;
+  void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
+            bool binaryPart) override;
   uint32_t Mode() const override { return mode; }
   void Reply(int, const std::string&) override {}
   void SetLastError(std::string) override {}

@@ -15,7 +15,7 @@
 #include "shell/shell_server.hpp"
 
 class FakeShellOwner : public ShellOwner {
- public:
+public:
   void Write(const std::uint8_t* data, std::size_t length) override {
     written.append(reinterpret_cast<const char*>(data), length);
   }
@@ -44,7 +44,7 @@ class FakeShellOwner : public ShellOwner {
 };
 
 class FakeShellResource : public ShellResource {
- public:
+public:
   void QueueWrite(const std::uint8_t* data, std::size_t length) override {
     written.append(reinterpret_cast<const char*>(data), length);
   }
@@ -55,7 +55,7 @@ class FakeShellResource : public ShellResource {
 };
 
 class FakeShellServer : public ShellServer {
- public:
+public:
   struct Submission {
     std::uint32_t id;
     std::shared_ptr<Request> request;
@@ -113,7 +113,8 @@ class FakeShellServer : public ShellServer {
   // The command bytes of the n-th submission from the end (0 = last).
   std::string Bytes(std::size_t back = 0) const {
     const auto& request = submitted.at(submitted.size() - 1 - back).request;
-    return std::string(reinterpret_cast<const char*>(request->commandBytes.data()), request->length);
+    return std::string(reinterpret_cast<const char*>(request->commandBytes.data()),
+                       request->length);
   }
 
   // Ids that have a resource; the shell may link to them.

@@ -12,8 +12,8 @@ namespace {
 
 bool Defined(int32_t code) {
   switch (code) {
-    case -1100:   // no prompt before the script ran out
-    case -1103:   // a scripted read failure
+    case -1100:  // no prompt before the script ran out
+    case -1103:  // a scripted read failure
     case -1105:
     case -1106:
     case -10000:

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "core/connection.hpp"
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "fakes/scripted_device.hpp"
+#include "identify/description.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const orvan::OrvanError&) {
     }
     bool opened = false;
-    for (const auto& write : device->writes) opened |= write.rfind("QD", 0) == 0 || write.rfind("DL", 0) == 0;
+    for (const auto& write : device->writes)
+      opened |= write.rfind("QD", 0) == 0 || write.rfind("DL", 0) == 0;
     if (opened && device->writes.back() != "\\") std::abort();
   }
   orvan::Connection::SetDeviceMaker(previous);

@@ -5,14 +5,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "fakes/answering_device.hpp"
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/answering_device.hpp"
+#include "identify/description.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  static const char* const kAddresses[] = {"10.0.0.2", "/dev/ttyS0", "RUREZIVU1", "plc.example.com"};
+  static const char* const kAddresses[] = {"10.0.0.2", "/dev/ttyS0", "RUREZIVU1",
+                                           "plc.example.com"};
   static const char* const kQueries[] = {"\x12\x16", "ID", "QP", "MG _CO", "MG _TM"};
 
   auto device = std::make_shared<orvan::fakes::AnsweringDevice>();

@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool continuation = data[2] & 1;
   std::vector<std::string> parts(1);
   for (size_t i = 3; i < size; ++i) {
-    if (data[i] == 0 && parts.size() < 4) parts.emplace_back();
-    else parts.back() += static_cast<char>(data[i]);
+    if (data[i] == 0 && parts.size() < 4)
+      parts.emplace_back();
+    else
+      parts.back() += static_cast<char>(data[i]);
   }
   parts.resize(4);
 

@@ -1,10 +1,10 @@
 // Arbitrary controller reads through a resource's input sorting, with a client owning the
 // resource or not, in raw or cooked mode: nothing crashes, no byte is delivered that did not
 // arrive, and a part marked as binary never also ends a reply.
-#include "shell/request.hpp"
 #include "clients/requestor.hpp"
-#include "resources/resource.hpp"
 #include "core/server.hpp"
+#include "resources/resource.hpp"
+#include "shell/request.hpp"
 #include "shell/shell.hpp"
 
 #include <algorithm>
@@ -18,7 +18,9 @@ namespace {
 class CountingShell : public Shell {
 public:
   void Consume(const uint8_t*, size_t) override {}
-  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<Resource> resource) override { serving = resource; }
+  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<Resource> resource) override {
+    serving = resource;
+  }
   void FinishRequest() override {
     if (const auto resource = serving.lock()) resource->RequestDone();
     serving.reset();
@@ -56,7 +58,8 @@ private:
 
 class FedResource : public Resource {
 public:
-  FedResource(uint32_t kind, boost::asio::io_context& io, Server& server) : Resource(io, server, 1), kind(kind) {}
+  FedResource(uint32_t kind, boost::asio::io_context& io, Server& server)
+      : Resource(io, server, 1), kind(kind) {}
   uint32_t Kind() const override { return kind; }
   void Feed(const uint8_t* bytes, size_t length) {
     length = std::min(length, readBuffer.size());
@@ -103,10 +106,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (length == 0) continue;
     switch (step[0]) {
       case 'C':  // the owner sends a command and waits for its reply
-        resource->Submit(std::make_shared<Request>(reinterpret_cast<const uint8_t*>("MG\r"), 3, owner));
+        resource->Submit(
+            std::make_shared<Request>(reinterpret_cast<const uint8_t*>("MG\r"), 3, owner));
         break;
-      case 'D': owner->Counter().FinishRequest(); break;
-      case 'R': owner->Counter().mode = owner->Counter().mode == 1 ? 2 : 1; break;
+      case 'D':
+        owner->Counter().FinishRequest();
+        break;
+      case 'R':
+        owner->Counter().mode = owner->Counter().mode == 1 ? 2 : 1;
+        break;
       default:
         resource->Feed(step + 1, length - 1);
         fed += std::min(length - 1, Resource::kBufferSize);

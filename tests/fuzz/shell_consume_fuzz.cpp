@@ -1,38 +1,50 @@
 // Arbitrary client bytes through a shell, mixed with controller output and request starts:
 // nothing crashes, every request stays within its capacity, and quit is the only way out.
+#include <stdlib.h>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <stdlib.h>
 #include <memory>
 #include <string>
 
 #include "core/i_error.hpp"
-#include "shell/request.hpp"
-#include "shell/command_shell.hpp"
 #include "fakes/shell_fakes.hpp"
+#include "shell/command_shell.hpp"
+#include "shell/request.hpp"
 
 namespace {
 
 // The input is cut at 0xFF into steps; a step's first byte says what it does with the rest.
-void Step(CommandShell& shell, FakeShellServer& server, std::size_t& started, const std::uint8_t* data,
-          std::size_t size) {
+void Step(CommandShell& shell, FakeShellServer& server, std::size_t& started,
+          const std::uint8_t* data, std::size_t size) {
   if (size == 0) return;
   const std::uint8_t* rest = data + 1;
   const std::size_t restSize = size - 1;
   switch (data[0]) {
-    case 'S': shell.Send(rest, restSize, false, false); break;
-    case 'B': shell.Send(rest, restSize, false, true); break;
-    case 'U': shell.Send(rest, restSize, true, false); break;
-    case 'F': shell.FinishRequest(); break;
+    case 'S':
+      shell.Send(rest, restSize, false, false);
+      break;
+    case 'B':
+      shell.Send(rest, restSize, false, true);
+      break;
+    case 'U':
+      shell.Send(rest, restSize, true, false);
+      break;
+    case 'F':
+      shell.FinishRequest();
+      break;
     case 'R':
       if (started < server.submitted.size()) {
         const auto& submission = server.submitted[started++];
         shell.OnRequestReady(submission.request, server.resources.at(submission.id));
       }
       break;
-    case 'C': shell.Consume(rest, restSize); break;
-    default: shell.Consume(data, size); break;
+    case 'C':
+      shell.Consume(rest, restSize);
+      break;
+    default:
+      shell.Consume(data, size);
+      break;
   }
 }
 

@@ -8,12 +8,12 @@
 #define _POSIX_C_SOURCE 200809L
 #define _XOPEN_SOURCE 700
 
-#include <signal.h>
-#include <spawn.h>
-#include <stdio.h>
 #include <arpa/inet.h>
 #include <ftw.h>
 #include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -28,14 +28,14 @@ extern char** environ;
 static int passed = 0;
 static int failed = 0;
 
-#define CHECK(condition)                                                   \
-  do {                                                                     \
-    if (condition) {                                                       \
-      ++passed;                                                            \
-    } else {                                                               \
-      ++failed;                                                            \
+#define CHECK(condition)                                                      \
+  do {                                                                        \
+    if (condition) {                                                          \
+      ++passed;                                                               \
+    } else {                                                                  \
+      ++failed;                                                               \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-    }                                                                      \
+    }                                                                         \
   } while (0)
 
 static FILE* toController;
@@ -103,11 +103,20 @@ static int StartController(const char* program) {
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
   posix_spawn_file_actions_addclose(&actions, toChild[1]);
   posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-  char* argv[] = {(char*)program,       "--address",    "127.0.0.2",
-                  "--p1",               "23",           "--p2",
-                  "60007",              "--identity",   "VKTA240 Rev 1.0b",
-                  "--capability",       "PR 80,4000,1", "--capability",
-                  "UC 2",               NULL};
+  char* argv[] = {(char*)program,
+                  "--address",
+                  "127.0.0.2",
+                  "--p1",
+                  "23",
+                  "--p2",
+                  "60007",
+                  "--identity",
+                  "VKTA240 Rev 1.0b",
+                  "--capability",
+                  "PR 80,4000,1",
+                  "--capability",
+                  "UC 2",
+                  NULL};
   const int spawned = posix_spawn(&controller, program, &actions, NULL, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   close(toChild[0]);

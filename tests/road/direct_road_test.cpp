@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "fakes/fake_controller.hpp"
 #include "api/orv_con.hpp"
+#include "fakes/fake_controller.hpp"
 #include "pelko.h"
 
 namespace {

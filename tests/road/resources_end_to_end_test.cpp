@@ -43,7 +43,8 @@ protected:
   }
   // Opens the address (as the shell's open does, in the background) and links to it once it
   // is open; then passes commands through in cooked mode. Returns the link number.
-  static std::string OpenAndLink(TlsClient& client, const std::string& open, const std::string& link) {
+  static std::string OpenAndLink(TlsClient& client, const std::string& open,
+                                 const std::string& link) {
     if (!client.Send(kEsc + "s") || Shell(client, "o " + open) != "~") return "";
     for (int attempt = 0; attempt < 200; ++attempt) {
       const std::string answer = Shell(client, "l " + link);
@@ -119,12 +120,14 @@ TEST_F(ResourcesEndToEnd, ManyClientsShareOneResourceAndEachGetsItsOwnReplies) {
   // Every client sends before any reads: the requests queue at the resource.
   for (int round = 0; round < 5; ++round) {
     for (size_t i = 0; i < clients.size(); ++i) {
-      ASSERT_TRUE(clients[i]->Send("MG \"c" + std::to_string(i) + "r" + std::to_string(round) + "\"\r"));
+      ASSERT_TRUE(
+          clients[i]->Send("MG \"c" + std::to_string(i) + "r" + std::to_string(round) + "\"\r"));
     }
   }
   for (int round = 0; round < 5; ++round) {
     for (size_t i = 0; i < clients.size(); ++i) {
-      EXPECT_EQ(clients[i]->ReadThrough(":?"), "c" + std::to_string(i) + "r" + std::to_string(round) + "\r\n:");
+      EXPECT_EQ(clients[i]->ReadThrough(":?"),
+                "c" + std::to_string(i) + "r" + std::to_string(round) + "\r\n:");
     }
   }
   EXPECT_EQ(controller.TcpConnections(), 1u);  // one connection to the controller for all of them

@@ -10,12 +10,12 @@
 #include <string>
 #include <thread>
 
-#include "server_client/client_device.hpp"
-#include "fakes/error_code.hpp"
-#include "fakes/fake_controller.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/error_code.hpp"
+#include "fakes/fake_controller.hpp"
 #include "pelko.h"
+#include "server_client/client_device.hpp"
 #include "support/test_support.hpp"
 
 namespace {
@@ -135,7 +135,9 @@ TEST_F(ServerRoad, TwoHandlesShareOneController) {
   for (int i = 0; i < 20; ++i) {
     const std::string text = std::to_string(i);
     OrvCon* handle = i % 2 ? first : second;
-    ASSERT_EQ(OrvCommand(handle, ("MG \"" + text + "\"").c_str(), reply.data(), reply.size(), &length), 0);
+    ASSERT_EQ(
+        OrvCommand(handle, ("MG \"" + text + "\"").c_str(), reply.data(), reply.size(), &length),
+        0);
     EXPECT_EQ(std::string(reply.data()), text + "\r\n:");
   }
   // One hardware connection serves both.

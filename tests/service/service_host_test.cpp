@@ -17,7 +17,8 @@ TEST(BuildArgumentText, FromTheCommandLine) {
       {{"dravo_service", "-l", "localhost"}, " -l 127.0.0.1"},
       {{"dravo_service", "-l", "LOCALHOST"}, " -l LOCALHOST"},
       {{"dravo_service", "-l", "localhost:23"}, " -l localhost:23"},
-      {{"dravo_service", "--listen=10.0.0.1", "-l", "localhost"}, " --listen=10.0.0.1 -l 127.0.0.1"},
+      {{"dravo_service", "--listen=10.0.0.1", "-l", "localhost"},
+       " --listen=10.0.0.1 -l 127.0.0.1"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(BuildArgumentText(static_cast<int>(row.argv.size()), row.argv.data()), row.text);

@@ -17,7 +17,7 @@
 #include "dravo.hpp"
 
 class DravoServerFixture : public testing::Test {
- protected:
+protected:
   void SetUp() override {
     char folder[] = "/tmp/dravo-session-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);

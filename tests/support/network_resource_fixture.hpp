@@ -2,8 +2,8 @@
 // (a TCP listener, a UDP socket) on loopback on the same event loop.
 #pragma once
 
-#include "fakes/server_core_fakes.hpp"
 #include "core/server.hpp"
+#include "fakes/server_core_fakes.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,15 +19,17 @@
 class NetworkResourceTest : public testing::Test {
 protected:
   NetworkResourceTest()
-      : server(RecordingShell::Factory(), [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
-          made = MakeResource(kind, io, core, id);
-          return made;
-        }) {}
+      : server(RecordingShell::Factory(),
+               [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
+                 made = MakeResource(kind, io, core, id);
+                 return made;
+               }) {}
 
   boost::asio::io_context& io() { return server.EventLoop(); }
 
   // Runs the loop until `done` holds or the time is up.
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  bool RunUntil(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(5)) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;
@@ -59,7 +61,8 @@ protected:
   }
   void Command(const std::shared_ptr<LoopRequestor>& client, const std::string& text) {
     server.Submit(made->Id(),
-                  std::make_shared<Request>(reinterpret_cast<const uint8_t*>(text.data()), text.size(), client));
+                  std::make_shared<Request>(reinterpret_cast<const uint8_t*>(text.data()),
+                                            text.size(), client));
   }
 
   Server server;

@@ -11,7 +11,7 @@
 #include <string>
 
 class TemporaryProgramData : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     char pattern[] = "/tmp/dravo-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);

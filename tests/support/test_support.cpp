@@ -33,8 +33,8 @@ void WriteCertificate(const std::string& serverFolder, const std::string& common
   X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
   X509_set_pubkey(certificate, key);
   X509_NAME* name = X509_get_subject_name(certificate);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                             -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
   X509_set_issuer_name(certificate, name);
   X509_sign(certificate, key, EVP_sha256());
   // Written to new files and renamed, as a replacement of the pair would be.
@@ -51,7 +51,8 @@ void WriteCertificate(const std::string& serverFolder, const std::string& common
 }
 
 RunningServer::RunningServer(PublishSettings publish, ResourceFactory resources)
-    : settings(std::move(publish)), server(std::make_unique<Server>(DefaultShellFactory(), std::move(resources))) {
+    : settings(std::move(publish)),
+      server(std::make_unique<Server>(DefaultShellFactory(), std::move(resources))) {
   std::packaged_task<int()> run([this] {
     try {
       return server->Run(&settings);
@@ -67,7 +68,8 @@ RunningServer::RunningServer(PublishSettings publish, ResourceFactory resources)
   auto ready = listening->get_future();
   boost::asio::post(server->EventLoop(), [listening] { listening->set_value(); });
   listening.reset();
-  while (ready.wait_for(10ms) != std::future_status::ready && result.wait_for(0s) != std::future_status::ready) {
+  while (ready.wait_for(10ms) != std::future_status::ready &&
+         result.wait_for(0s) != std::future_status::ready) {
   }
 }
 
@@ -100,30 +102,33 @@ bool TlsClient::RunFor(std::chrono::milliseconds timeout, const bool& done) {
 bool TlsClient::Connect(const std::string& address, std::chrono::milliseconds timeout) {
   bool done = false;
   boost::system::error_code result;
-  Socket().async_connect({boost::asio::ip::make_address(address), 23}, [&](const boost::system::error_code& error) {
-    result = error;
-    done = true;
-  });
+  Socket().async_connect({boost::asio::ip::make_address(address), 23},
+                         [&](const boost::system::error_code& error) {
+                           result = error;
+                           done = true;
+                         });
   return RunFor(timeout, done) && !result;
 }
 
 bool TlsClient::Handshake(std::chrono::milliseconds timeout) {
   bool done = false;
   boost::system::error_code result;
-  stream.async_handshake(boost::asio::ssl::stream_base::client, [&](const boost::system::error_code& error) {
-    result = error;
-    done = true;
-  });
+  stream.async_handshake(boost::asio::ssl::stream_base::client,
+                         [&](const boost::system::error_code& error) {
+                           result = error;
+                           done = true;
+                         });
   return RunFor(timeout, done) && !result;
 }
 
 bool TlsClient::Send(const std::string& text, std::chrono::milliseconds timeout) {
   bool done = false;
   boost::system::error_code result;
-  boost::asio::async_write(stream, boost::asio::buffer(text), [&](const boost::system::error_code& error, size_t) {
-    result = error;
-    done = true;
-  });
+  boost::asio::async_write(stream, boost::asio::buffer(text),
+                           [&](const boost::system::error_code& error, size_t) {
+                             result = error;
+                             done = true;
+                           });
   return RunFor(timeout, done) && !result;
 }
 
@@ -147,16 +152,18 @@ std::string TlsClient::ReadWhile(const std::function<size_t(const std::string&)>
                                  std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (length(received) == 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
     if (left.count() <= 0) return "";
     bool done = false;
     boost::system::error_code result;
     std::array<char, 1024> chunk{};
-    stream.async_read_some(boost::asio::buffer(chunk), [&](const boost::system::error_code& error, size_t count) {
-      result = error;
-      received.append(chunk.data(), count);
-      done = true;
-    });
+    stream.async_read_some(boost::asio::buffer(chunk),
+                           [&](const boost::system::error_code& error, size_t count) {
+                             result = error;
+                             received.append(chunk.data(), count);
+                             done = true;
+                           });
     if (!RunFor(left, done) || result) return "";
   }
   const size_t taken = length(received);
@@ -175,7 +182,8 @@ std::string TlsClient::ReadThrough(const std::string& ends, std::chrono::millise
 }
 
 std::string TlsClient::ReadCount(size_t count, std::chrono::milliseconds timeout) {
-  return ReadWhile([count](const std::string& bytes) { return bytes.size() >= count ? count : 0; }, timeout);
+  return ReadWhile([count](const std::string& bytes) { return bytes.size() >= count ? count : 0; },
+                   timeout);
 }
 
 bool TlsClient::WaitClosed(std::chrono::milliseconds timeout) {
@@ -183,10 +191,11 @@ bool TlsClient::WaitClosed(std::chrono::milliseconds timeout) {
   bool done = false;
   boost::system::error_code result;
   char byte;
-  Socket().async_read_some(boost::asio::buffer(&byte, 1), [&](const boost::system::error_code& error, size_t) {
-    result = error;
-    done = true;
-  });
+  Socket().async_read_some(boost::asio::buffer(&byte, 1),
+                           [&](const boost::system::error_code& error, size_t) {
+                             result = error;
+                             done = true;
+                           });
   return RunFor(timeout, done) && result;
 }
 
@@ -203,10 +212,11 @@ std::string UdpClient::Receive(std::chrono::milliseconds timeout) {
   std::string datagram(2048, '\0');
   bool done = false;
   size_t length = 0;
-  socket.async_receive(boost::asio::buffer(datagram), [&](const boost::system::error_code& error, size_t count) {
-    if (!error) length = count;
-    done = true;
-  });
+  socket.async_receive(boost::asio::buffer(datagram),
+                       [&](const boost::system::error_code& error, size_t count) {
+                         if (!error) length = count;
+                         done = true;
+                       });
   io.restart();
   io.run_for(timeout);
   if (!done) {

@@ -2,8 +2,8 @@
 // thread of its own, and TLS and UDP clients whose every step has a deadline.
 #pragma once
 
-#include "settings/publish_settings.hpp"
 #include "core/server.hpp"
+#include "settings/publish_settings.hpp"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -38,7 +38,9 @@ public:
     boost::asio::post(server->EventLoop(), [&task] { task(); });
     return result.get();
   }
-  size_t Clients() { return OnLoop([this] { return server->Requestors().size(); }); }
+  size_t Clients() {
+    return OnLoop([this] { return server->Requestors().size(); });
+  }
   // The run state Run returned, or -1 when it raised; waits for the thread.
   int Finish();
   // The text of the error Run raised, after Finish.
@@ -72,7 +74,8 @@ public:
 private:
   bool RunFor(std::chrono::milliseconds timeout, const bool& done);
   // Reads until `length` (given the bytes so far) is non-zero, then takes that many bytes.
-  std::string ReadWhile(const std::function<size_t(const std::string&)>& length, std::chrono::milliseconds timeout);
+  std::string ReadWhile(const std::function<size_t(const std::string&)>& length,
+                        std::chrono::milliseconds timeout);
   boost::asio::io_context io;
   boost::asio::ssl::context context{boost::asio::ssl::context::tls_client};
   boost::asio::ssl::stream<boost::asio::ip::tcp::socket> stream{io, context};

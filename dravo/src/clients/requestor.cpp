@@ -3,15 +3,18 @@
 #include "clients/requestor.hpp"
 
 #include "core/i_error.hpp"
-#include "shell/request.hpp"
-#include "resources/resource.hpp"
 #include "core/server.hpp"
 #include "core/windows_version.hpp"
+#include "resources/resource.hpp"
+#include "shell/request.hpp"
 
 #include <boost/asio/post.hpp>
 
 Requestor::Requestor(boost::asio::io_context& context, Server& owner)
-    : io(context), server(owner), idleTimer(context), shell(owner.MakeShellFor(*this, IsWindows10OrLater())) {}
+    : io(context),
+      server(owner),
+      idleTimer(context),
+      shell(owner.MakeShellFor(*this, IsWindows10OrLater())) {}
 
 Requestor::~Requestor() = default;
 
@@ -19,7 +22,9 @@ void Requestor::ArmIdleTimer(std::chrono::milliseconds timeout) {
   idleTimer.cancel();
   if (closed || timeout.count() == 0) return;
   idleTimer.expires_after(timeout);
-  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) { self->OnIdleTimer(error); });
+  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    self->OnIdleTimer(error);
+  });
 }
 
 void Requestor::OnIdleTimer(const boost::system::error_code& error) {
@@ -52,7 +57,8 @@ void Requestor::SetIdleTimeout(uint32_t milliseconds) {
   ArmIdleTimer(std::chrono::milliseconds(idleTimeout));
 }
 
-void Requestor::OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) {
+void Requestor::OnRequestReady(std::shared_ptr<Request> request,
+                               std::shared_ptr<Resource> resource) {
   if (closed) {
     // Nobody is left to take the reply: the resource serves its next request at once.
     if (resource) resource->RequestDone();

@@ -34,9 +34,10 @@ void TcpRequestor::OnAccept(const boost::system::error_code& error) {
     return;
   }
   ArmIdleTimer(server.HandshakeTimeout());
-  stream->async_handshake(boost::asio::ssl::stream_base::server,
-                          [self = std::static_pointer_cast<TcpRequestor>(shared_from_this())](
-                              const boost::system::error_code& result) { self->OnHandshake(result); });
+  stream->async_handshake(
+      boost::asio::ssl::stream_base::server,
+      [self = std::static_pointer_cast<TcpRequestor>(shared_from_this())](
+          const boost::system::error_code& result) { self->OnHandshake(result); });
 }
 
 void TcpRequestor::OnHandshake(const boost::system::error_code& error) {
@@ -53,17 +54,18 @@ void TcpRequestor::OnHandshake(const boost::system::error_code& error) {
 
 void TcpRequestor::StartRead() {
   if (Closed() || !stream) return;
-  stream->async_read_some(boost::asio::buffer(ReceiveBuffer()),
-                          [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
-                            self->OnRead(error, count);
-                          });
+  stream->async_read_some(
+      boost::asio::buffer(ReceiveBuffer()),
+      [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
+        self->OnRead(error, count);
+      });
 }
 
 void TcpRequestor::WriteFront() {
   auto block = writeQueue.front();
   boost::asio::async_write(*stream, boost::asio::buffer(*block),
-                           [self = std::static_pointer_cast<TcpRequestor>(shared_from_this()), block](
-                               const boost::system::error_code& error, size_t) {
+                           [self = std::static_pointer_cast<TcpRequestor>(shared_from_this()),
+                            block](const boost::system::error_code& error, size_t) {
                              if (error) {
                                self->Close();  // a TLS stream that failed a write is broken
                                return;

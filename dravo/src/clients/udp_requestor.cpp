@@ -3,7 +3,8 @@
 
 #include "clients/udp_socket_muxer.hpp"
 
-UdpRequestor::UdpRequestor(boost::asio::io_context& context, Server& owner, std::weak_ptr<UdpSocketMuxer> from,
+UdpRequestor::UdpRequestor(boost::asio::io_context& context, Server& owner,
+                           std::weak_ptr<UdpSocketMuxer> from,
                            const boost::asio::ip::udp::endpoint& endpoint)
     : Requestor(context, owner), muxer(std::move(from)), client(endpoint) {}
 

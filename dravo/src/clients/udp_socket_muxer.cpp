@@ -1,14 +1,15 @@
 // Receiving on the server's UDP port and dispatching datagrams to their clients.
 #include "clients/udp_socket_muxer.hpp"
 
-#include "core/server.hpp"
 #include "clients/udp_requestor.hpp"
+#include "core/server.hpp"
 
 #include <boost/system/system_error.hpp>
 
 #include <cstring>
 
-UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::string& address, Server& owner)
+UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::string& address,
+                               Server& owner)
     : io(context), socket(context), listenAddress(address), server(owner) {
   const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
   boost::system::error_code error;
@@ -20,10 +21,11 @@ UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::stri
 
 void UdpSocketMuxer::StartReceive() {
   if (closed) return;
-  socket.async_receive_from(boost::asio::buffer(receiveBuffer), sender,
-                            [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
-                              self->OnReceive(error, count);
-                            });
+  socket.async_receive_from(
+      boost::asio::buffer(receiveBuffer), sender,
+      [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
+        self->OnReceive(error, count);
+      });
 }
 
 void UdpSocketMuxer::OnReceive(const boost::system::error_code& error, size_t count) {
@@ -43,7 +45,8 @@ void UdpSocketMuxer::OnReceive(const boost::system::error_code& error, size_t co
   StartReceive();
 }
 
-void UdpSocketMuxer::Forget(const boost::asio::ip::udp::endpoint& client, const UdpRequestor* requestor) {
+void UdpSocketMuxer::Forget(const boost::asio::ip::udp::endpoint& client,
+                            const UdpRequestor* requestor) {
   const auto entry = clients.find(client);
   if (entry != clients.end() && entry->second.get() == requestor) clients.erase(entry);
 }

@@ -2,11 +2,11 @@
 // core, serves, and builds a fresh core for every restart until it is stopped.
 #include "dravo.hpp"
 
-#include "settings/create_certificate.hpp"
-#include "platform/descriptor_limit.hpp"
-#include "settings/publish_settings.hpp"
 #include "core/server.hpp"
 #include "core/windows_version.hpp"
+#include "platform/descriptor_limit.hpp"
+#include "settings/create_certificate.hpp"
+#include "settings/publish_settings.hpp"
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>

@@ -1,13 +1,13 @@
 // Running the server core: listeners, teardown, the client list, the resource table and TLS.
 #include "core/server.hpp"
 
-#include "settings/config_store.hpp"
-#include "settings/publish_settings.hpp"
-#include "shell/request.hpp"
 #include "clients/requestor.hpp"
 #include "clients/tcp_requestor.hpp"
 #include "clients/udp_socket_muxer.hpp"
 #include "core/windows_version.hpp"
+#include "settings/config_store.hpp"
+#include "settings/publish_settings.hpp"
+#include "shell/request.hpp"
 
 #include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
@@ -37,8 +37,8 @@ std::string FileStamp(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return "-";
   std::ostringstream stamp;
-  stamp << status.st_dev << ':' << status.st_ino << ':' << status.st_size << ':' << status.st_mtim.tv_sec << '.'
-        << status.st_mtim.tv_nsec;
+  stamp << status.st_dev << ':' << status.st_ino << ':' << status.st_size << ':'
+        << status.st_mtim.tv_sec << '.' << status.st_mtim.tv_nsec;
   return stamp.str();
 }
 
@@ -100,10 +100,13 @@ void Server::TearDown() {
     listener->acceptor.close(ignored);
   }
   // Copies: closing posts removals, and the lists must not change under the loops.
-  for (const auto& requestor : std::list<std::shared_ptr<Requestor>>(requestors)) requestor->Close();
+  for (const auto& requestor : std::list<std::shared_ptr<Requestor>>(requestors))
+    requestor->Close();
   for (const auto& muxer : muxers) muxer->Close();
-  for (const auto& [id, resource] : std::map<uint32_t, std::shared_ptr<Resource>>(resources)) resource->Release();
-  for (const auto& pending : std::list<PendingOpen>(std::move(openQueue))) pending.resource->Release();
+  for (const auto& [id, resource] : std::map<uint32_t, std::shared_ptr<Resource>>(resources))
+    resource->Release();
+  for (const auto& pending : std::list<PendingOpen>(std::move(openQueue)))
+    pending.resource->Release();
   openQueue.clear();
   resources.clear();
   // Let the cancelled operations and posted closes finish while the loop still exists.
@@ -147,8 +150,9 @@ void Server::StartAccept(Listener& listener) {
   if (tornDown || !listener.acceptor.is_open()) return;
   auto requestor = std::make_shared<TcpRequestor>(io, *this);
   acceptorMap[requestor.get()] = &listener;
-  listener.acceptor.async_accept(requestor->Socket(),
-                                 [requestor](const boost::system::error_code& error) { requestor->OnAccept(error); });
+  listener.acceptor.async_accept(
+      requestor->Socket(),
+      [requestor](const boost::system::error_code& error) { requestor->OnAccept(error); });
   requestors.push_back(std::move(requestor));
 }
 
@@ -157,7 +161,8 @@ void Server::ContinueAccept(const TcpRequestor* requestor, const boost::system::
   if (entry == acceptorMap.end()) return;
   Listener& listener = *entry->second;
   acceptorMap.erase(entry);
-  if (tornDown || error == boost::asio::error::operation_aborted || !listener.acceptor.is_open()) return;
+  if (tornDown || error == boost::asio::error::operation_aborted || !listener.acceptor.is_open())
+    return;
   if (!IsShortage(error)) {
     StartAccept(listener);
     return;
@@ -168,9 +173,13 @@ void Server::ContinueAccept(const TcpRequestor* requestor, const boost::system::
   });
 }
 
-void Server::AddRequestor(std::shared_ptr<Requestor> requestor) { requestors.push_back(std::move(requestor)); }
+void Server::AddRequestor(std::shared_ptr<Requestor> requestor) {
+  requestors.push_back(std::move(requestor));
+}
 
-void Server::RemoveRequestor(const std::shared_ptr<Requestor>& requestor) { requestors.remove(requestor); }
+void Server::RemoveRequestor(const std::shared_ptr<Requestor>& requestor) {
+  requestors.remove(requestor);
+}
 
 std::unique_ptr<Shell> Server::MakeShellFor(Requestor& owner, bool mdnsSupported) {
   return makeShell(owner, *this, mdnsSupported);
@@ -188,11 +197,14 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
   for (const auto& [id, resource] : resources) {
     if (!resource->Matches(*parameters)) continue;
     // An open serial port serves again, at the baud rate asked for now.
-    if (parameters->kind == 2) resource->Submit(Request::RequestWithControl(2, parameters->baud, {}));
+    if (parameters->kind == 2)
+      resource->Submit(Request::RequestWithControl(2, parameters->baud, {}));
     return;
   }
   for (const auto& pending : openQueue) {
-    if (pending.parameters->kind == parameters->kind && pending.parameters->address == parameters->address) return;
+    if (pending.parameters->kind == parameters->kind &&
+        pending.parameters->address == parameters->address)
+      return;
   }
   if (parameters->kind > 3) return;
   auto resource = makeResource(parameters->kind, io, *this, nextId);
@@ -202,9 +214,11 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
   resource->Open(*openQueue.back().parameters);
 }
 
-void Server::OnResourceOpened(std::shared_ptr<Resource> resource, const boost::system::error_code& error) {
-  const auto pending = std::find_if(openQueue.begin(), openQueue.end(),
-                                    [&](const PendingOpen& open) { return open.parameters->id == resource->Id(); });
+void Server::OnResourceOpened(std::shared_ptr<Resource> resource,
+                              const boost::system::error_code& error) {
+  const auto pending =
+      std::find_if(openQueue.begin(), openQueue.end(),
+                   [&](const PendingOpen& open) { return open.parameters->id == resource->Id(); });
   // An open that teardown already gave up on is not entered.
   if (pending == openQueue.end()) return;
   openQueue.erase(pending);
@@ -231,10 +245,12 @@ std::string Server::ListResources() const {
   return listing;
 }
 
-std::optional<uint32_t> Server::FindResource(const std::string& address, const std::string& protocol) const {
+std::optional<uint32_t> Server::FindResource(const std::string& address,
+                                             const std::string& protocol) const {
   for (const auto& [id, resource] : resources) {
     if (resource->Closing()) continue;  // lost its controller: nobody new may link to it
-    if (resource->Address() == address && (protocol.empty() || protocol == Resource::KindWord(resource->Kind())))
+    if (resource->Address() == address &&
+        (protocol.empty() || protocol == Resource::KindWord(resource->Kind())))
       return id;
   }
   return std::nullopt;
@@ -259,7 +275,8 @@ std::shared_ptr<boost::asio::ssl::context> Server::TlsContext() {
   if (tlsContext && stamp == tlsStamp) return tlsContext;
 
   auto context = std::make_shared<boost::asio::ssl::context>(boost::asio::ssl::context::tls_server);
-  context->set_options(boost::asio::ssl::context::no_compression | boost::asio::ssl::context::default_workarounds);
+  context->set_options(boost::asio::ssl::context::no_compression |
+                       boost::asio::ssl::context::default_workarounds);
   // No session tickets: a client's count of bytes waiting must only ever mean data.
   SSL_CTX_set_options(context->native_handle(), SSL_OP_NO_TICKET);
   SSL_CTX_set_num_tickets(context->native_handle(), 0);

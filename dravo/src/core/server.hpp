@@ -13,7 +13,6 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <atomic>
-#include <functional>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -41,7 +40,8 @@ public:
   // How long a TLS client may take over its handshake before it is closed.
   static constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
 
-  explicit Server(ShellFactory shells = DefaultShellFactory(), ResourceFactory resources = MakeResource);
+  explicit Server(ShellFactory shells = DefaultShellFactory(),
+                  ResourceFactory resources = MakeResource);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -72,7 +72,8 @@ public:
   void CloseAllResources();
   std::string ListResources() const;
   // The lowest id with that address (and kind word, unless `protocol` is empty).
-  std::optional<uint32_t> FindResource(const std::string& address, const std::string& protocol) const;
+  std::optional<uint32_t> FindResource(const std::string& address,
+                                       const std::string& protocol) const;
   std::string ListConnections() const;
 
   boost::asio::io_context& EventLoop() { return io; }

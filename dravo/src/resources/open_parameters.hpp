@@ -6,10 +6,10 @@
 #include <string>
 
 struct OpenParameters {
-  std::string address;           // as the client gave it; becomes the resource's address
-  uint32_t baud = 0;             // serial baud rate
+  std::string address;             // as the client gave it; becomes the resource's address
+  uint32_t baud = 0;               // serial baud rate
   bool hardwareHandshake = false;  // serial flow control on the hardware lines
-  uint16_t port = 0;             // the controller's TCP or UDP port
-  uint32_t kind = 0;             // 0 TCP, 1 UDP, 2 serial, 3 PCI
-  uint32_t id = 0;               // the id the server gave the new resource
+  uint16_t port = 0;               // the controller's TCP or UDP port
+  uint32_t kind = 0;               // 0 TCP, 1 UDP, 2 serial, 3 PCI
+  uint32_t id = 0;                 // the id the server gave the new resource
 };

@@ -2,12 +2,12 @@
 // the sorting of controller input, the subscriber sets and their fan-out, and closing when unused.
 #include "resources/resource.hpp"
 
-#include "shell/request.hpp"
 #include "clients/requestor.hpp"
 #include "core/server.hpp"
-#include "shell/shell.hpp"
 #include "resources/tcp_resource.hpp"
 #include "resources/udp_resource.hpp"
+#include "shell/request.hpp"
+#include "shell/shell.hpp"
 
 #include <boost/asio/post.hpp>
 
@@ -38,23 +38,30 @@ void Resource::SetOption(uint32_t, uint32_t) {}
 
 const char* Resource::KindWord(uint32_t kind) {
   switch (kind) {
-    case 0: return "tcp";
-    case 1: return "udp";
-    case 2: return "ser";
-    case 3: return "pci";
-    default: return "???";
+    case 0:
+      return "tcp";
+    case 1:
+      return "udp";
+    case 2:
+      return "ser";
+    case 3:
+      return "pci";
+    default:
+      return "???";
   }
 }
 
 std::string Resource::ListLine() const {
   std::ostringstream line;
-  line << std::setw(3) << id << ", " << std::setw(16) << address << ", " << KindWord(Kind()) << ", " << Describe();
+  line << std::setw(3) << id << ", " << std::setw(16) << address << ", " << KindWord(Kind()) << ", "
+       << Describe();
   return line.str();
 }
 
 void Resource::ReportOpened(const boost::system::error_code& error) {
   if (!error && !released) ArmIdleTimer();  // a resource that nobody links to still goes in time
-  boost::asio::post(io, [self = shared_from_this(), this, error] { server.OnResourceOpened(self, error); });
+  boost::asio::post(
+      io, [self = shared_from_this(), this, error] { server.OnResourceOpened(self, error); });
 }
 
 void Resource::Release() {
@@ -72,16 +79,22 @@ void Resource::Release() {
 // ---- requests ----
 
 void Resource::Submit(std::shared_ptr<Request> request) {
-  boost::asio::post(io, [self = shared_from_this(), request = std::move(request)] { self->Execute(request); });
+  boost::asio::post(
+      io, [self = shared_from_this(), request = std::move(request)] { self->Execute(request); });
 }
 
 Resource::SubscriberSet* Resource::SetOf(int code) {
   switch ((code + 1) / 2) {
-    case 1: return &linked;
-    case 2: return &messages;
-    case 3: return &records;
-    case 4: return &interrupts;
-    default: return nullptr;
+    case 1:
+      return &linked;
+    case 2:
+      return &messages;
+    case 3:
+      return &records;
+    case 4:
+      return &interrupts;
+    default:
+      return nullptr;
   }
 }
 
@@ -185,7 +198,9 @@ void Resource::Fail() {
 void Resource::ArmIdleTimer() {
   if (released) return;
   idleTimer.expires_after(std::chrono::milliseconds(idleTimeout));
-  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) { self->OnIdleTimer(error); });
+  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    self->OnIdleTimer(error);
+  });
 }
 
 void Resource::OnIdleTimer(const boost::system::error_code& error) {
@@ -265,8 +280,8 @@ void Resource::Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length
   }
 }
 
-void Resource::SendOwner(const std::shared_ptr<Requestor>& current, const uint8_t* bytes, size_t length,
-                         bool complete, bool binaryPart) {
+void Resource::SendOwner(const std::shared_ptr<Requestor>& current, const uint8_t* bytes,
+                         size_t length, bool complete, bool binaryPart) {
   if (Live(current)) current->GetShell().Send(bytes, length, false, complete, binaryPart);
 }
 
@@ -318,7 +333,8 @@ void Resource::ProcessInput(size_t count) {
     }
   }
 
-  const auto text = response.begin(), textEnd = std::find(response.begin(), response.begin() + responseCount, 0);
+  const auto text = response.begin(),
+             textEnd = std::find(response.begin(), response.begin() + responseCount, 0);
   const auto colon = std::find(text, textEnd, ':');
   if (std::search(text, colon, std::begin(kMarker), std::end(kMarker)) != colon) {
     const size_t dropped = std::min(responseCount, static_cast<size_t>(textEnd - text) + 2);
@@ -338,10 +354,14 @@ void Resource::ProcessInput(size_t count) {
   if (unsolicitedCount != 0) Broadcast(messages, unsolicited.data(), unsolicitedCount);
 }
 
-std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id) {
+std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server,
+                                       uint32_t id) {
   switch (kind) {
-    case 0: return std::make_shared<TcpResource>(io, server, id);
-    case 1: return std::make_shared<UdpResource>(io, server, id);
-    default: return nullptr;  // serial ports and PCI cards are not served by this server yet
+    case 0:
+      return std::make_shared<TcpResource>(io, server, id);
+    case 1:
+      return std::make_shared<UdpResource>(io, server, id);
+    default:
+      return nullptr;  // serial ports and PCI cards are not served by this server yet
   }
 }

@@ -32,7 +32,8 @@ public:
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
 
   // Ordered by the requestor's control block, so an expired entry can still be found and erased.
-  using SubscriberSet = std::set<std::weak_ptr<Requestor>, std::owner_less<std::weak_ptr<Requestor>>>;
+  using SubscriberSet =
+      std::set<std::weak_ptr<Requestor>, std::owner_less<std::weak_ptr<Requestor>>>;
 
   Resource(boost::asio::io_context& io, Server& server, uint32_t id);
   virtual ~Resource() = default;
@@ -122,8 +123,8 @@ private:
   void OnIdleTimer(const boost::system::error_code& error);
   void Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length);
   // Delivers reply bytes to the owner, when it is still open.
-  void SendOwner(const std::shared_ptr<Requestor>& owner, const uint8_t* bytes, size_t length, bool complete,
-                 bool binaryPart);
+  void SendOwner(const std::shared_ptr<Requestor>& owner, const uint8_t* bytes, size_t length,
+                 bool complete, bool binaryPart);
   static size_t PruneSubscribers(SubscriberSet& set, bool closeAll);
   SubscriberSet* SetOf(int code);
 
@@ -150,8 +151,8 @@ void Resource::ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolv
     // No address-configured flag: it hides loopback addresses on a host with no other interface.
     resolver.async_resolve(Resolver::protocol_type::v4(), address, std::to_string(port),
                            Resolver::numeric_service,
-                           [self = shared_from_this(), this, resolved](const boost::system::error_code& error,
-                                                                       const Results& results) {
+                           [self = shared_from_this(), this, resolved](
+                               const boost::system::error_code& error, const Results& results) {
                              if (error || released) {
                                ReportOpened(error ? error : boost::asio::error::operation_aborted);
                              } else if (results.empty()) {
@@ -167,9 +168,9 @@ void Resource::ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolv
   }
 }
 
-
-using ResourceFactory =
-    std::function<std::shared_ptr<Resource>(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id)>;
+using ResourceFactory = std::function<std::shared_ptr<Resource>(
+    uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id)>;
 
 // The resource of the given kind, or null for a kind this server cannot open.
-std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id);
+std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server,
+                                       uint32_t id);

@@ -19,9 +19,10 @@ bool TcpResource::Matches(const OpenParameters& parameters) const {
 void TcpResource::Open(const OpenParameters& parameters) {
   Resource::Open(parameters);
   ResolveForOpen(resolver, parameters.port, [this](const tcp::endpoint& endpoint) {
-    socket.async_connect(endpoint, [self = shared_from_this(), this](const boost::system::error_code& connected) {
-      OnConnect(connected);
-    });
+    socket.async_connect(
+        endpoint, [self = shared_from_this(), this](const boost::system::error_code& connected) {
+          OnConnect(connected);
+        });
   });
 }
 
@@ -42,8 +43,8 @@ void TcpResource::OnConnect(boost::system::error_code error) {
 
 std::string TcpResource::Describe() const {
   std::ostringstream text;
-  text << "src(" << local.address().to_string() << ":" << local.port() << ") dst(" << remote.address().to_string()
-       << ":" << remote.port() << ")";
+  text << "src(" << local.address().to_string() << ":" << local.port() << ") dst("
+       << remote.address().to_string() << ":" << remote.port() << ")";
   return text.str();
 }
 
@@ -55,16 +56,14 @@ void TcpResource::Close(std::shared_ptr<Resource>) {
 
 void TcpResource::Write(const uint8_t* bytes, size_t length) {
   asio::async_write(socket, asio::buffer(bytes, length),
-                    [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
-                      OnWrite(error, count);
-                    });
+                    [self = shared_from_this(), this](const boost::system::error_code& error,
+                                                      size_t count) { OnWrite(error, count); });
 }
 
 void TcpResource::StartRead() {
   static constexpr uint8_t kLf = 0x0A;
   QueueWrite(&kLf, 1);
   socket.async_read_some(asio::buffer(readBuffer),
-                         [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
-                           OnRead(error, count);
-                         });
+                         [self = shared_from_this(), this](const boost::system::error_code& error,
+                                                           size_t count) { OnRead(error, count); });
 }

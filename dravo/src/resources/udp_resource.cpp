@@ -37,7 +37,8 @@ void UdpResource::Release() {
     static const std::string kWithRecords = "DR0;IHS=>-1\r", kWithout = "IHS=>-1\r";
     const std::string& farewell = recordsSeen ? kWithRecords : kWithout;
     socket.async_send_to(asio::buffer(farewell), controller,
-                         [self = shared_from_this(), this](const boost::system::error_code&, size_t) { Close(self); });
+                         [self = shared_from_this(), this](const boost::system::error_code&,
+                                                           size_t) { Close(self); });
   }
   Resource::Release();
 }
@@ -50,9 +51,8 @@ void UdpResource::Close(std::shared_ptr<Resource>) {
 
 void UdpResource::Write(const uint8_t* bytes, size_t length) {
   socket.async_send_to(asio::buffer(bytes, length), controller,
-                       [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
-                         OnWrite(error, count);
-                       });
+                       [self = shared_from_this(), this](const boost::system::error_code& error,
+                                                         size_t count) { OnWrite(error, count); });
   // The socket has its local port once the first datagram is on its way.
   if (!reading) {
     reading = true;
@@ -60,16 +60,15 @@ void UdpResource::Write(const uint8_t* bytes, size_t length) {
   }
 }
 
-void UdpResource::OnWriteFailed(const boost::system::error_code&) {
-  WriteNext();
-}
+void UdpResource::OnWriteFailed(const boost::system::error_code&) { WriteNext(); }
 
 void UdpResource::StartRead() {
   // MSG_TRUNC makes the count the datagram's real length, so an oversized one shows.
-  socket.async_receive_from(asio::buffer(readBuffer), sender, MSG_TRUNC,
-                            [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
-                              OnReceive(error, count);
-                            });
+  socket.async_receive_from(
+      asio::buffer(readBuffer), sender, MSG_TRUNC,
+      [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
+        OnReceive(error, count);
+      });
 }
 
 void UdpResource::OnReceive(const boost::system::error_code& error, size_t count) {

@@ -6,8 +6,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "settings/file_replace.hpp"
 #include "platform/program_data.hpp"
+#include "settings/file_replace.hpp"
 
 namespace fs = boost::filesystem;
 namespace pt = boost::property_tree;
@@ -86,8 +86,8 @@ bool KeepAside(const fs::path& file, const std::string& why) {
     boost::system::error_code error;
     fs::rename(file, aside, error);
     if (error) break;
-    std::cerr << "Settings file " << file.string() << " cannot be used (" << why
-              << "); kept as " << aside.string() << '\n';
+    std::cerr << "Settings file " << file.string() << " cannot be used (" << why << "); kept as "
+              << aside.string() << '\n';
     return true;
   }
   std::cerr << "Settings file " << file.string() << " cannot be used (" << why

@@ -12,7 +12,7 @@ boost::filesystem::path DataDirectory();
 boost::filesystem::path ServerDataDirectory();
 
 class ConfigStore {
- public:
+public:
   // The keys, as dotted paths into the tree.
   static constexpr const char* kServerName = "server.name";
   static constexpr const char* kServerPublish = "server.publish";
@@ -47,7 +47,7 @@ class ConfigStore {
   // Deeper element nesting than this is refused before parsing: the parser recurses.
   static constexpr int kMaxNesting = 64;
 
- private:
+private:
   void Load();
   void MigrateIni();
   void Save();

@@ -57,9 +57,8 @@ Owned<X509> SelfSign(EVP_PKEY* key) {
   if (!certificate) return nullptr;
   X509* cert = certificate.get();
   X509_NAME* name = X509_get_subject_name(cert);
-  static const char* const kSubject[][2] = {
-      {"C", "US"}, {"ST", "CA"}, {"L", "Lakeside"}, {"O", "Orvan"},
-      {"OU", "rnd"}, {"CN", "orvan.example"}};
+  static const char* const kSubject[][2] = {{"C", "US"},    {"ST", "CA"},  {"L", "Lakeside"},
+                                            {"O", "Orvan"}, {"OU", "rnd"}, {"CN", "orvan.example"}};
   for (const auto& entry : kSubject) {
     if (!X509_NAME_add_entry_by_txt(name, entry[0], MBSTRING_ASC,
                                     reinterpret_cast<const unsigned char*>(entry[1]), -1, -1, 0))
@@ -67,9 +66,8 @@ Owned<X509> SelfSign(EVP_PKEY* key) {
   }
   if (!ASN1_INTEGER_set(X509_get_serialNumber(cert), 1) ||
       !X509_gmtime_adj(X509_getm_notBefore(cert), 0) ||
-      !X509_gmtime_adj(X509_getm_notAfter(cert), kLifetimeSeconds) ||
-      !X509_set_pubkey(cert, key) || !X509_set_issuer_name(cert, name) ||
-      !X509_sign(cert, key, EVP_sha1()))
+      !X509_gmtime_adj(X509_getm_notAfter(cert), kLifetimeSeconds) || !X509_set_pubkey(cert, key) ||
+      !X509_set_issuer_name(cert, name) || !X509_sign(cert, key, EVP_sha1()))
     return nullptr;
   return certificate;
 }
@@ -109,12 +107,13 @@ bool CreateCertificate() {
   Owned<X509> certificate = SelfSign(key.get());
   if (!certificate) return false;
   std::string key_pem, cert_pem;
-  if (!ToPem([&](BIO* out) {
-        return PEM_write_bio_PrivateKey_traditional(out, key.get(), nullptr, nullptr, 0,
-                                                    nullptr, nullptr) == 1;
-      }, key_pem) ||
-      !ToPem([&](BIO* out) { return PEM_write_bio_X509(out, certificate.get()) == 1; },
-             cert_pem))
+  if (!ToPem(
+          [&](BIO* out) {
+            return PEM_write_bio_PrivateKey_traditional(out, key.get(), nullptr, nullptr, 0,
+                                                        nullptr, nullptr) == 1;
+          },
+          key_pem) ||
+      !ToPem([&](BIO* out) { return PEM_write_bio_X509(out, certificate.get()) == 1; }, cert_pem))
     return false;
   // The key is the server's secret: only its owner may read it.
   return WriteFile(key_file, key_pem, 0600) && WriteFile(cert_file, cert_pem, 0644);

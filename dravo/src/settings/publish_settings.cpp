@@ -8,6 +8,7 @@
 void LoadPublishSettings(PublishSettings& settings) {
   const ConfigStore store;
   settings.publish = store.Tree().get<bool>("server.publish", false);
-  settings.name = store.Tree().get<std::string>("server.name", boost::asio::ip::host_name() + " dravo");
+  settings.name =
+      store.Tree().get<std::string>("server.name", boost::asio::ip::host_name() + " dravo");
   settings.port = 23;
 }

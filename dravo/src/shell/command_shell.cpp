@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/i_error.hpp"
-#include "shell/request.hpp"
 #include "resources/resource.hpp"
+#include "shell/request.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_resource.hpp"
 #include "shell/shell_server.hpp"
@@ -78,8 +78,8 @@ void CommandShell::ConsumeByte(std::uint8_t byte) {
 void CommandShell::Escape(std::uint8_t letter) {
   // Raw bytes received before an escape that leaves raw mode are data the client sent, not a
   // partial line: they are written whatever chunk they arrived in.
-  const bool leavesRaw = mode_ == kRawMode && (letter == 'C' || letter == 'c' ||
-                                               letter == 'S' || letter == 's');
+  const bool leavesRaw =
+      mode_ == kRawMode && (letter == 'C' || letter == 'c' || letter == 'S' || letter == 's');
   if (leavesRaw && !line_.empty()) FlushRaw();
   switch (letter) {
     case 'C':
@@ -271,8 +271,9 @@ void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
 void CommandShell::OnRequestReady(const std::shared_ptr<Request>& request,
                                   const std::shared_ptr<ShellResource>& resource) {
   if (!request || !resource) return;
-  const auto ours = std::find_if(waiting_.begin(), waiting_.end(),
-                                 [&](const std::weak_ptr<Request>& r) { return r.lock() == request; });
+  const auto ours =
+      std::find_if(waiting_.begin(), waiting_.end(),
+                   [&](const std::weak_ptr<Request>& r) { return r.lock() == request; });
   if (ours == waiting_.end()) {
     // Withdrawn after the resource chose it: hand the resource straight on.
     resource->RequestDone();

@@ -20,7 +20,7 @@ class ShellResource;
 class ShellServer;
 
 class CommandShell : public Shell {
- public:
+public:
   static constexpr std::uint32_t kShellMode = 0;
   static constexpr std::uint32_t kRawMode = 1;
   static constexpr std::uint32_t kCookedMode = 2;
@@ -52,8 +52,8 @@ class CommandShell : public Shell {
   void Reply(int code, const std::string& text) override;
   // Everything the client receives passes here; in cooked mode it tracks the reply, except the
   // first part of a binary reply, which is no text (the resource marks its end).
-  void Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
-            bool replyComplete, bool binaryPart = false) override;
+  void Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited, bool replyComplete,
+            bool binaryPart = false) override;
   // The resource makes this connection's request its current one.
   void OnRequestReady(std::shared_ptr<Request> request,
                       std::shared_ptr<Resource> resource) override;
@@ -75,7 +75,7 @@ class CommandShell : public Shell {
   const std::string& LastError() const { return lastError_; }
   void SetLastError(std::string text) override { lastError_ = std::move(text); }
 
- private:
+private:
   void ConsumeByte(std::uint8_t byte);
   void Escape(std::uint8_t letter);
   void FrameCooked();

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 class ReplyTracker {
- public:
+public:
   // The library reads at most this many bytes at once; a ':' or '>' ends a reply only as the
   // last byte of one of its reads, and each delivery reaches it as one record.
   static constexpr std::size_t kEngineRead = 406;
@@ -25,7 +25,7 @@ class ReplyTracker {
 
   std::uint32_t CountedBytes() const { return static_cast<std::uint32_t>(count_); }
 
- private:
+private:
   bool TextEnds(std::uint8_t byte, bool onlyByteOfFirstRead, bool lastOfRead);
   bool BinaryEnds(std::uint8_t byte);
 

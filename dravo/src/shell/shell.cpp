@@ -5,9 +5,9 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "shell/command_shell.hpp"
 #include "clients/requestor.hpp"
 #include "core/server.hpp"
+#include "shell/command_shell.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_server.hpp"
 
@@ -17,15 +17,19 @@ std::mutex factoryLock;
 ShellFactory defaultFactory;
 
 class RequestorShellOwner final : public ShellOwner {
- public:
+public:
   explicit RequestorShellOwner(Requestor& requestor) : requestor_(requestor) {}
-  void Write(const std::uint8_t* data, std::size_t length) override { requestor_.Write(data, length); }
+  void Write(const std::uint8_t* data, std::size_t length) override {
+    requestor_.Write(data, length);
+  }
   std::shared_ptr<Requestor> SharedFromThis() override { return requestor_.SharedFromThis(); }
   std::uint32_t IdleTimeout() const override { return requestor_.IdleTimeout(); }
-  void SetIdleTimeout(std::uint32_t milliseconds) override { requestor_.SetIdleTimeout(milliseconds); }
+  void SetIdleTimeout(std::uint32_t milliseconds) override {
+    requestor_.SetIdleTimeout(milliseconds);
+  }
   bool Closed() const override { return requestor_.Closed(); }
 
- private:
+private:
   Requestor& requestor_;
 };
 
@@ -36,7 +40,7 @@ class RequestorShellOwner final : public ShellOwner {
 }
 
 class ServerShellServer final : public ShellServer {
- public:
+public:
   explicit ServerShellServer(Server& server) : server_(server) {}
 
   int Submit(std::uint32_t id, std::shared_ptr<Request> request) override {
@@ -74,7 +78,7 @@ class ServerShellServer final : public ShellServer {
     Unavailable("ping");
   }
 
- private:
+private:
   Server& server_;
 };
 
@@ -86,7 +90,7 @@ struct ShellLinks {
 };
 
 class ConnectionShell final : private ShellLinks, public CommandShell {
- public:
+public:
   ConnectionShell(Requestor& requestor, Server& server, bool mdnsSupported)
       : ShellLinks(requestor, server), CommandShell(owner, core, mdnsSupported) {}
 };

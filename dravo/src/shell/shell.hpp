@@ -19,7 +19,8 @@ public:
   // One received chunk (at most 449 bytes). Throws IError with code 0 to end the connection.
   virtual void Consume(const uint8_t* bytes, size_t length) = 0;
   // The resource made this connection's queued request its current one.
-  virtual void OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource) = 0;
+  virtual void OnRequestReady(std::shared_ptr<Request> request,
+                              std::shared_ptr<Resource> resource) = 0;
   // Drops a pending request and tells its resource.
   virtual void FinishRequest() = 0;
   // Leaves the linked resource and its subscriptions.
@@ -38,7 +39,8 @@ public:
   virtual void SetLastError(std::string text) = 0;
 };
 
-using ShellFactory = std::function<std::unique_ptr<Shell>(Requestor& owner, Server& server, bool mdnsSupported)>;
+using ShellFactory =
+    std::function<std::unique_ptr<Shell>(Requestor& owner, Server& server, bool mdnsSupported)>;
 
 // The command shell of a client connection.
 std::unique_ptr<Shell> MakeShell(Requestor& owner, Server& server, bool mdnsSupported);

@@ -8,7 +8,7 @@
 class Requestor;
 
 class ShellOwner {
- public:
+public:
   virtual ~ShellOwner() = default;
 
   // Sends bytes to the client. Takes them before it returns; writes leave in call order.

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class ShellResource {
- public:
+public:
   virtual ~ShellResource() = default;
 
   // Copies the bytes and writes them to the controller behind those queued before.

@@ -13,7 +13,7 @@ class Request;
 class Requestor;
 
 class ShellServer {
- public:
+public:
   virtual ~ShellServer() = default;
 
   // 0 when a resource has that id and the request is queued on it, else -2.

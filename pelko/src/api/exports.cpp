@@ -7,8 +7,8 @@
 #include <memory>
 #include <new>
 
-#include "core/connection.hpp"
 #include "api/orv_con.hpp"
+#include "core/connection.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
@@ -190,8 +190,8 @@ ORV_API int32_t OrvMessage(OrvCon* handle, char* buffer, uint32_t length) {
     if (length == 0) throw OrvanError(kBadValue, "buffer length 0");
     Require(buffer, "buffer");
     device.SetOption(orvan::kOptionCommandMode, 0);
-    const size_t got = std::min<size_t>(device.Message(buffer, length - 1, handle->timeout),
-                                        length - 1);
+    const size_t got =
+        std::min<size_t>(device.Message(buffer, length - 1, handle->timeout), length - 1);
     buffer[got] = '\0';
     if (handle->timeout != 0) return 0;
     return got > 0 ? 0 : kNothingNew;

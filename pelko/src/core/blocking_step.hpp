@@ -66,8 +66,8 @@ private:
 // text when there is none. Resolves without the configured-families flag, which on a host
 // with only loopback would refuse even "127.0.0.2".
 template <class Protocol>
-typename Protocol::endpoint ResolveFirst(BlockingStep& step, const std::string& host,
-                                         uint16_t port, int32_t timeoutMs) {
+typename Protocol::endpoint ResolveFirst(BlockingStep& step, const std::string& host, uint16_t port,
+                                         int32_t timeoutMs) {
   using Resolver = boost::asio::ip::basic_resolver<Protocol>;
   struct Outcome {
     bool done = false;
@@ -76,14 +76,13 @@ typename Protocol::endpoint ResolveFirst(BlockingStep& step, const std::string& 
   };
   auto outcome = std::make_shared<Outcome>();
   Resolver resolver(step.Context());
-  resolver.async_resolve(Protocol::v4(), host, std::to_string(port),
-                         boost::asio::ip::resolver_base::numeric_service,
-                         [outcome](const boost::system::error_code& error,
-                                   typename Resolver::results_type results) {
-                           outcome->error = error;
-                           outcome->results = std::move(results);
-                           outcome->done = true;
-                         });
+  resolver.async_resolve(
+      Protocol::v4(), host, std::to_string(port), boost::asio::ip::resolver_base::numeric_service,
+      [outcome](const boost::system::error_code& error, typename Resolver::results_type results) {
+        outcome->error = error;
+        outcome->results = std::move(results);
+        outcome->done = true;
+      });
   step.Run(timeoutMs, [&] { return outcome->done; });
   if (outcome->error) throw OrvanError(-1101, outcome->error.message());
   if (outcome->results.empty()) throw OrvanError(-1101, "host not found");

@@ -9,13 +9,13 @@
 #include <mutex>
 #include <vector>
 
-#include "server_client/client_device.hpp"
-#include "identify/description.hpp"
-#include "network/network_device.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "identify/description.hpp"
+#include "network/network_device.hpp"
 #include "program/preprocessor.hpp"
+#include "server_client/client_device.hpp"
 
 namespace orvan {
 namespace {
@@ -29,9 +29,7 @@ constexpr size_t kBlindChunk = 449;
 // An acknowledged array chunk goes out once it and this margin pass the controller's line.
 constexpr size_t kChunkMargin = 20;
 
-bool IsNameCharacter(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
+bool IsNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // True when `list` (the reply to "LA") names the array: the name followed by '[' and not the
 // tail of a longer name, so "A" is not found in "DATA[".
@@ -175,9 +173,8 @@ std::string Connection::Info() {
   Command("", true, timeout);  // refreshes the prompt state
   if (device->promptState) {
     const std::string reply = device->Command("\x12", true, timeout, true);
-    const bool printable = std::all_of(reply.begin(), reply.end(), [](char c) {
-      return static_cast<unsigned char>(c) > 31;
-    });
+    const bool printable = std::all_of(reply.begin(), reply.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) > 31; });
     return printable ? reply : "monitor";
   }
   const Description& description = Identified(*device);
@@ -240,8 +237,8 @@ void Connection::ArrayDownload(const std::string& name, int32_t first, int32_t l
   if (values.find('\\') != std::string::npos)
     throw OrvanError(-10002, "\\ character is not legal in array values");
 
-  const std::string opening = "QD " + name + "[]," + Field(first) + "," + Field(last) +
-                              (acknowledged ? ",1\r" : "\r");
+  const std::string opening =
+      "QD " + name + "[]," + Field(first) + "," + Field(last) + (acknowledged ? ",1\r" : "\r");
   target.Write(opening.data(), opening.size(), timeout, false);
 
   bool midLine = false;
@@ -283,8 +280,7 @@ void Connection::ArrayDownload(const std::string& name, int32_t first, int32_t l
   FinishDownload();
 }
 
-void Connection::ProgramDownload(const std::string& program,
-                                 const std::string& preprocessorOptions,
+void Connection::ProgramDownload(const std::string& program, const std::string& preprocessorOptions,
                                  const std::string& command) {
   OrvanDevice& target = Device();
   const int32_t timeout = OptionsTimeout();
@@ -306,8 +302,7 @@ void Connection::ProgramDownload(const std::string& program,
     if (acknowledged) {
       target.WaitForByte(kAck);
       size_t start = 0;
-      for (size_t end = lines.find('\r'); end != std::string::npos;
-           end = lines.find('\r', start)) {
+      for (size_t end = lines.find('\r'); end != std::string::npos; end = lines.find('\r', start)) {
         Progress(end, lines.size());
         WriteDownload(lines.substr(start, end + 1 - start), false, midLine);
         target.WaitForByte(kAck);

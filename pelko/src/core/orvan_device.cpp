@@ -11,9 +11,9 @@
 #include <sstream>
 #include <system_error>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "identify/description.hpp"
 
 namespace orvan {
 namespace {
@@ -156,10 +156,9 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
         if (byte == kCtrlZ) lastCtrlZ = h;
         if (IsPrompt(static_cast<char>(byte))) {
           const bool lastOfRead = i + 1 == count;
-          if (firstLone ||
-              (lastOfRead && ((lastCr == h - 2 && lastLf == h - 1) || lastCtrlZ == h - 1 ||
-                              (quMode && lastCr == h - 1) || mgMode ||
-                              (lastCr == h - 3 && lastLf == h - 2))))
+          if (firstLone || (lastOfRead && ((lastCr == h - 2 && lastLf == h - 1) ||
+                                           lastCtrlZ == h - 1 || (quMode && lastCr == h - 1) ||
+                                           mgMode || (lastCr == h - 3 && lastLf == h - 2))))
             end = i + 1;
         } else if (byte == '?') {
           controllerError = firstLone || lastLf == h - 1;

@@ -1,4 +1,5 @@
-// Open-string parsing with Boost.ProgramOptions, and the small number conversions other code shares.
+// Open-string parsing with Boost.ProgramOptions, and the small number conversions other code
+// shares.
 #include "core/orvan_options.hpp"
 
 #include <boost/algorithm/string.hpp>
@@ -30,7 +31,8 @@ struct Number {
 template <typename T>
 bool ConvertNumber(const std::string& text, T& out) {
   if (text.empty() || std::isspace(static_cast<unsigned char>(text.front()))) return false;
-  if (std::is_unsigned_v<T> && !std::isdigit(static_cast<unsigned char>(text.front()))) return false;
+  if (std::is_unsigned_v<T> && !std::isdigit(static_cast<unsigned char>(text.front())))
+    return false;
   errno = 0;
   char* end = nullptr;
   const long long value = std::strtoll(text.c_str(), &end, 10);
@@ -69,24 +71,23 @@ bool EqualsNoCase(const std::string& text, const char* word) { return boost::ieq
 
 po::options_description AddressOptions(OrvanOptions& o) {
   po::options_description desc("Address options");
-  desc.add_options()
-      ("address,a", po::value<std::vector<std::string>>(), "Address for connection")
-      ("baud,b", NumberInto(o.baud), "Baud rate for serial connections")
-      ("command,c", po::value<std::vector<std::string>>(),
-       "Command-and-response connection type (UDP,TCP)")
-      ("direct,d", po::bool_switch(), "Connect directly to the hardware")
-      ("handshake", po::value<std::string>(), "Handshake mode for serial (HARDWARE,NONE)")
-      ("p1", NumberInto(o.commandPort), "Command-and-response port")
-      ("p2", NumberInto(o.unsolicitedPort), "Unsolicited port")
-      ("dravo,g", po::value<std::string>(&o.serverAddress),
-       "specify a dravo server address and optionally a port")
-      ("p3", NumberInto(o.serverPort), "specify a dravo server port")
-      ("subscribe,s", po::value<std::vector<std::string>>(), "Subscribe to data streams (MG,DR,EI)")
-      ("timeout,t", po::value<std::vector<Number<uint16_t>>>(), "Timeout in seconds")
-      ("unsolicited,u", po::value<std::string>(), "Unsolicited connection type (UDP,TCP,NONE)")
-      ("osq", po::bool_switch(),
-       "Operating System Supports 'Q0' for loading firmware at double baud")
-      ("debug", NumberInto(o.debug), "Allows setting of a value for various uses in debug");
+  desc.add_options()("address,a", po::value<std::vector<std::string>>(), "Address for connection")(
+      "baud,b", NumberInto(o.baud), "Baud rate for serial connections")(
+      "command,c", po::value<std::vector<std::string>>(),
+      "Command-and-response connection type (UDP,TCP)")("direct,d", po::bool_switch(),
+                                                        "Connect directly to the hardware")(
+      "handshake", po::value<std::string>(), "Handshake mode for serial (HARDWARE,NONE)")(
+      "p1", NumberInto(o.commandPort), "Command-and-response port")(
+      "p2", NumberInto(o.unsolicitedPort), "Unsolicited port")(
+      "dravo,g", po::value<std::string>(&o.serverAddress),
+      "specify a dravo server address and optionally a port")("p3", NumberInto(o.serverPort),
+                                                              "specify a dravo server port")(
+      "subscribe,s", po::value<std::vector<std::string>>(), "Subscribe to data streams (MG,DR,EI)")(
+      "timeout,t", po::value<std::vector<Number<uint16_t>>>(), "Timeout in seconds")(
+      "unsolicited,u", po::value<std::string>(), "Unsolicited connection type (UDP,TCP,NONE)")(
+      "osq", po::bool_switch(),
+      "Operating System Supports 'Q0' for loading firmware at double baud")(
+      "debug", NumberInto(o.debug), "Allows setting of a value for various uses in debug");
   return desc;
 }
 
@@ -115,7 +116,8 @@ void ApplyLists(const po::variables_map& vm, OrvanOptions& o) {
                         : EqualsNoCase(value, "tcp") ? kChannelTcp
                                                      : kChannelNone;
   }
-  if (vm.count("handshake")) o.handshakeNone = EqualsNoCase(vm["handshake"].as<std::string>(), "none");
+  if (vm.count("handshake"))
+    o.handshakeNone = EqualsNoCase(vm["handshake"].as<std::string>(), "none");
   if (vm.count("subscribe")) {
     for (const auto& value : vm["subscribe"].as<std::vector<std::string>>()) {
       if (EqualsNoCase(value, "all")) {
@@ -147,7 +149,8 @@ void ApplyLists(const po::variables_map& vm, OrvanOptions& o) {
     }
   }
   if (vm["direct"].as<bool>()) o.direct = true;
-  if (vm.count("timeout")) o.timeout = vm["timeout"].as<std::vector<Number<uint16_t>>>().back().value;
+  if (vm.count("timeout"))
+    o.timeout = vm["timeout"].as<std::vector<Number<uint16_t>>>().back().value;
   if (vm["osq"].as<bool>()) o.osq = true;
 }
 
@@ -194,7 +197,8 @@ uint32_t ParseUnsigned(const std::string& text, uint32_t fallback) {
   char* end = nullptr;
   const long long value = std::strtoll(digits.c_str(), &end, base);
   if (errno == ERANGE || *end != '\0') return fallback;
-  if (value < 0 || value > static_cast<long long>(std::numeric_limits<uint32_t>::max())) return fallback;
+  if (value < 0 || value > static_cast<long long>(std::numeric_limits<uint32_t>::max()))
+    return fallback;
   return static_cast<uint32_t>(value);
 }
 

@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "core/blocking_step.hpp"
-#include "core/orvan_error.hpp"
 #include "core/orvan_device.hpp"
+#include "core/orvan_error.hpp"
 #include "core/received_block.hpp"
 
 namespace orvan {
@@ -93,15 +93,16 @@ public:
 
 private:
   template <class Attempt>
-  void Await(typename Socket::wait_type type, bool& waiting, BlockingStep::Clock::time_point deadline,
-             const std::shared_ptr<void>& owner, Attempt& attempt) {
+  void Await(typename Socket::wait_type type, bool& waiting,
+             BlockingStep::Clock::time_point deadline, const std::shared_ptr<void>& owner,
+             Attempt& attempt) {
     do {
       if (!waiting) {
         waiting = true;
-        socket.async_wait(type, [this, &waiting, owner, current = generation](
-                                    const boost::system::error_code&) {
-          if (current == generation) waiting = false;
-        });
+        socket.async_wait(
+            type, [this, &waiting, owner, current = generation](const boost::system::error_code&) {
+              if (current == generation) waiting = false;
+            });
       }
       step.Run(deadline, [&waiting] { return !waiting; });
     } while (!attempt());

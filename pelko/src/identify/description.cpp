@@ -15,10 +15,10 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/regex.hpp>
 
-#include "identify/model_table.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "identify/model_table.hpp"
 
 namespace orvan {
 namespace {
@@ -55,7 +55,8 @@ std::optional<uint32_t> Number(const std::vector<std::string>& tokens, size_t in
 
 // A program-buffer size that does not fit its 16-bit field would come out as another size.
 void SetSize(uint16_t& field, std::optional<uint32_t> value) {
-  if (value && *value <= std::numeric_limits<uint16_t>::max()) field = static_cast<uint16_t>(*value);
+  if (value && *value <= std::numeric_limits<uint16_t>::max())
+    field = static_cast<uint16_t>(*value);
 }
 
 std::string Letters(int32_t count) {
@@ -83,9 +84,12 @@ bool WholeMatch(const std::string& text, const char* pattern) {
 int32_t BusKindOf(const OrvanOptions& options) {
   if (options.address.empty()) return 2;
   switch (options.AddressKind()) {
-    case kAddressPci: return 0;
-    case kAddressSerial: return 1;
-    default: return 2;
+    case kAddressPci:
+      return 0;
+    case kAddressSerial:
+      return 1;
+    default:
+      return 2;
   }
 }
 
@@ -144,13 +148,20 @@ void Description::ParseOptionReport() {
   for (const auto& line : Lines(optionReport)) {
     int32_t first = 0, last = 4, bits = 0;
     for (const auto& token : Tokens(line)) {
-      if (token == "ICM1") first = 0, last = 3;
-      else if (token == "ICM2") first = 4, last = 7;
-      else if (token == kEightAxisBoardWord) first = 0, last = 7;
-      else if (token == "IOB") first = 0, last = 0;
-      else if (token == "ssi") bits = 16;
-      else if (token == "biss") bits = 32;
-      else if (token == "ser") bits = 48;
+      if (token == "ICM1")
+        first = 0, last = 3;
+      else if (token == "ICM2")
+        first = 4, last = 7;
+      else if (token == kEightAxisBoardWord)
+        first = 0, last = 7;
+      else if (token == "IOB")
+        first = 0, last = 0;
+      else if (token == "ssi")
+        bits = 16;
+      else if (token == "biss")
+        bits = 32;
+      else if (token == "ser")
+        bits = 48;
     }
     if (bits == 0 || last < first) continue;
     for (int32_t axis = first; axis <= last; ++axis) axisCodes[axis] |= bits;
@@ -179,15 +190,17 @@ void Description::ApplyFamilyRules() {
   }
 
   const auto& rows = plc ? PlcModels() : MotionModels();
-  const auto row = std::find_if(rows.begin(), rows.end(),
-                                [&](const ModelRow& r) { return WholeMatch(modelNumber, r.pattern); });
+  const auto row = std::find_if(rows.begin(), rows.end(), [&](const ModelRow& r) {
+    return WholeMatch(modelNumber, r.pattern);
+  });
   if (row == rows.end()) return;
 
   if (row->interruptsSupported) interruptsSupported = *row->interruptsSupported;
   if (row->word1) word1 = *row->word1;
   if (row->word2) word2 = *row->word2;
   if (row->word3) word3 = *row->word3;
-  if (row->word3ByAxisCount) word3 = axisCount > 4 ? row->word3ByAxisCount->second : row->word3ByAxisCount->first;
+  if (row->word3ByAxisCount)
+    word3 = axisCount > 4 ? row->word3ByAxisCount->second : row->word3ByAxisCount->first;
   if (row->word4) word4 = *row->word4;
   if (row->ecWord1) ecWord1 = *row->ecWord1;
   if (row->ecWord2) ecWord2 = *row->ecWord2;
@@ -244,10 +257,12 @@ void Description::ParseCapabilities(const std::string& reply) {
       }
     } else if (key == "AI") {
       const uint32_t low = Number(tokens, 1).value_or(0xFFFFFFFFu);
-      for (int32_t axis = 0; axis < std::min(axes, 4); ++axis) axisCodes[axis] |= AxisCode(modelKey, axis, low);
+      for (int32_t axis = 0; axis < std::min(axes, 4); ++axis)
+        axisCodes[axis] |= AxisCode(modelKey, axis, low);
       if (axisCount > 4 && tokens.size() > 2) {
         const uint32_t high = Number(tokens, 2).value_or(0xFFFFFFFFu);
-        for (int32_t axis = 4; axis < axes; ++axis) axisCodes[axis] |= AxisCode(modelKey, axis, high);
+        for (int32_t axis = 4; axis < axes; ++axis)
+          axisCodes[axis] |= AxisCode(modelKey, axis, high);
       }
     } else if (key == "CI") {
       if (!IsCapabilityModel(modelKey)) continue;
@@ -283,7 +298,8 @@ void Description::ParseSamplePeriod(const std::string& reply) {
   double period = ParseFloat(reply, 1024);
   double rate = 1000.0 / period * 1024.0;
   // A period that gives no rate a 32-bit field can hold counts as not given.
-  if (!(period > 0) || !std::isfinite(period) || !std::isfinite(rate) || rate > std::numeric_limits<int32_t>::max()) {
+  if (!(period > 0) || !std::isfinite(period) || !std::isfinite(rate) ||
+      rate > std::numeric_limits<int32_t>::max()) {
     period = 1024;
     rate = 1000.0 / period * 1024.0;
   }
@@ -358,11 +374,15 @@ const Description& Description::Identify() {
     ApplyFamilyRules();
 
     const std::string capabilities = query("QP");
-    if (capabilities == "?") clearError();
-    else ParseCapabilities(capabilities);
+    if (capabilities == "?")
+      clearError();
+    else
+      ParseCapabilities(capabilities);
 
-    if (busKind == 0) word1 = -1;
-    else if (busKind == 1) word1 = 0;
+    if (busKind == 0)
+      word1 = -1;
+    else if (busKind == 1)
+      word1 = 0;
 
     if (configurationWord != -1) {
       const std::string reply = query("MG _CO");
@@ -370,7 +390,8 @@ const Description& Description::Identify() {
         configurationWord = -1;
         clearError();
       } else {
-        configurationWord = static_cast<int32_t>(ParseUnsigned(reply, static_cast<uint32_t>(configurationWord)));
+        configurationWord =
+            static_cast<int32_t>(ParseUnsigned(reply, static_cast<uint32_t>(configurationWord)));
       }
     }
     if (sampleRate == 0) ParseSamplePeriod(query("MG _TM"));

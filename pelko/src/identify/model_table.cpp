@@ -10,18 +10,35 @@ namespace orvan {
 const std::vector<ModelRow>& MotionModels() {
   static const std::vector<ModelRow> rows = {
       // A2 series: the flagship, with interrupts and a fast fixed servo loop.
-      ModelRow(R"(A2\d{1,2}0)").Interrupts(1).Word3ByAxes(2, 4).Ec(2, 1).Planes(2, 2)
-          .LetterCounts(8, 4).Va(24000, 64, 1022, 1022).Program(80, 4000).SampleRate(1000)
+      ModelRow(R"(A2\d{1,2}0)")
+          .Interrupts(1)
+          .Word3ByAxes(2, 4)
+          .Ec(2, 1)
+          .Planes(2, 2)
+          .LetterCounts(8, 4)
+          .Va(24000, 64, 1022, 1022)
+          .Program(80, 4000)
+          .SampleRate(1000)
           .Words("CFR"),
       // B2 series: the A2's smaller brother with on-board extended I/O.
-      ModelRow(R"(B2\d{1,2}[03])").Interrupts(1).Word3(2).Planes(1, 1).LetterCounts(4, 4)
-          .ExtendedIo(32).DigitalPlus8AboveFourAxes(),
+      ModelRow(R"(B2\d{1,2}[03])")
+          .Interrupts(1)
+          .Word3(2)
+          .Planes(1, 1)
+          .LetterCounts(4, 4)
+          .ExtendedIo(32)
+          .DigitalPlus8AboveFourAxes(),
       // 41x3: stepper line with encoder inputs.
       ModelRow(R"(41\d{1,2}3)").Interrupts(1).Ec(1, 0).Extra(1).Flag1(true),
       // 40x0: the entry board; its small input buffer cannot take paced writes, and its
       // firmware only loads over the serial port.
-      ModelRow(R"(40\d{1,2}0)").Word2(2).Digital(8, 8).Program(40, 1000).Va(8000, 30, 254, 254)
-          .FirmwareSerialOnly().PacingOff(),
+      ModelRow(R"(40\d{1,2}0)")
+          .Word2(2)
+          .Digital(8, 8)
+          .Program(40, 1000)
+          .Va(8000, 30, 254, 254)
+          .FirmwareSerialOnly()
+          .PacingOff(),
   };
   return rows;
 }
@@ -29,13 +46,22 @@ const std::vector<ModelRow>& MotionModels() {
 const std::vector<ModelRow>& PlcModels() {
   static const std::vector<ModelRow> rows = {
       // 12x0: PLC with interrupts and three expansion banks.
-      ModelRow(R"(12\d{1,2}0)").Interrupts(1).Digital(16, 16).ExtendedIo(40).ExtendedIoBanks()
+      ModelRow(R"(12\d{1,2}0)")
+          .Interrupts(1)
+          .Digital(16, 16)
+          .ExtendedIo(40)
+          .ExtendedIoBanks()
           .Extra(2),
       // 20x0 and 21x0: mixed I/O PLC.
       ModelRow(R"(2[01]\d{1,2}0)").Digital(24, 16).Analog(4, 2).Word2(6),
       // 30x1: remote I/O head on a slow field bus, no analog.
-      ModelRow(R"(30\d{1,2}1)").Digital(8, 8).Analog(0, 0).Program(40, 100).Va(200, 4, 62, 62)
-          .Flag2(false).PacingOff(),
+      ModelRow(R"(30\d{1,2}1)")
+          .Digital(8, 8)
+          .Analog(0, 0)
+          .Program(40, 100)
+          .Va(200, 4, 62, 62)
+          .Flag2(false)
+          .PacingOff(),
   };
   return rows;
 }

@@ -43,29 +43,104 @@ struct ModelRow {
   bool extendedIoBankWords = false;
 
   // Chained setters, so each row of the table reads as one line.
-  ModelRow& Interrupts(int32_t v) { interruptsSupported = v; return *this; }
-  ModelRow& Word1(int32_t v) { word1 = v; return *this; }
-  ModelRow& Word2(int32_t v) { word2 = v; return *this; }
-  ModelRow& Word3(int32_t v) { word3 = v; return *this; }
-  ModelRow& Word3ByAxes(int32_t upToFour, int32_t above) { word3ByAxisCount = {upToFour, above}; return *this; }
-  ModelRow& Word4(int32_t v) { word4 = v; return *this; }
-  ModelRow& Ec(int32_t w1, int32_t w2) { ecWord1 = w1; ecWord2 = w2; return *this; }
-  ModelRow& Planes(int32_t mn, int32_t st) { mnCount = mn; stCount = st; return *this; }
-  ModelRow& LetterCounts(int32_t c2, int32_t c3) { letterCount2 = c2; letterCount3 = c3; return *this; }
-  ModelRow& Digital(int32_t in, int32_t out) { digitalInputs = in; digitalOutputs = out; return *this; }
-  ModelRow& DigitalPlus8AboveFourAxes() { digitalPlus8AboveFourAxes = true; return *this; }
-  ModelRow& ExtendedIo(int32_t points) { extendedIoPoints = points; return *this; }
-  ModelRow& Analog(int32_t in, int32_t out) { analogInputs = in; analogOutputs = out; return *this; }
-  ModelRow& Extra(uint16_t v) { extraCount = v; return *this; }
-  ModelRow& Program(uint16_t chars, uint16_t lines) { charactersPerLine = chars; programLines = lines; return *this; }
-  ModelRow& Va(int32_t a, int32_t b, int32_t c, int32_t d) { vaLimits = std::array<int32_t, 4>{a, b, c, d}; return *this; }
-  ModelRow& Flag1(bool v) { flag1 = v; return *this; }
-  ModelRow& Flag2(bool v) { flag2 = v; return *this; }
-  ModelRow& FirmwareSerialOnly() { firmwareSerialOnly = true; return *this; }
-  ModelRow& SampleRate(int32_t v) { sampleRate = v; return *this; }
-  ModelRow& PacingOff() { pacingOff = true; return *this; }
-  ModelRow& Words(const char* words) { optionWords = words; return *this; }
-  ModelRow& ExtendedIoBanks() { extendedIoBankWords = true; return *this; }
+  ModelRow& Interrupts(int32_t v) {
+    interruptsSupported = v;
+    return *this;
+  }
+  ModelRow& Word1(int32_t v) {
+    word1 = v;
+    return *this;
+  }
+  ModelRow& Word2(int32_t v) {
+    word2 = v;
+    return *this;
+  }
+  ModelRow& Word3(int32_t v) {
+    word3 = v;
+    return *this;
+  }
+  ModelRow& Word3ByAxes(int32_t upToFour, int32_t above) {
+    word3ByAxisCount = {upToFour, above};
+    return *this;
+  }
+  ModelRow& Word4(int32_t v) {
+    word4 = v;
+    return *this;
+  }
+  ModelRow& Ec(int32_t w1, int32_t w2) {
+    ecWord1 = w1;
+    ecWord2 = w2;
+    return *this;
+  }
+  ModelRow& Planes(int32_t mn, int32_t st) {
+    mnCount = mn;
+    stCount = st;
+    return *this;
+  }
+  ModelRow& LetterCounts(int32_t c2, int32_t c3) {
+    letterCount2 = c2;
+    letterCount3 = c3;
+    return *this;
+  }
+  ModelRow& Digital(int32_t in, int32_t out) {
+    digitalInputs = in;
+    digitalOutputs = out;
+    return *this;
+  }
+  ModelRow& DigitalPlus8AboveFourAxes() {
+    digitalPlus8AboveFourAxes = true;
+    return *this;
+  }
+  ModelRow& ExtendedIo(int32_t points) {
+    extendedIoPoints = points;
+    return *this;
+  }
+  ModelRow& Analog(int32_t in, int32_t out) {
+    analogInputs = in;
+    analogOutputs = out;
+    return *this;
+  }
+  ModelRow& Extra(uint16_t v) {
+    extraCount = v;
+    return *this;
+  }
+  ModelRow& Program(uint16_t chars, uint16_t lines) {
+    charactersPerLine = chars;
+    programLines = lines;
+    return *this;
+  }
+  ModelRow& Va(int32_t a, int32_t b, int32_t c, int32_t d) {
+    vaLimits = std::array<int32_t, 4>{a, b, c, d};
+    return *this;
+  }
+  ModelRow& Flag1(bool v) {
+    flag1 = v;
+    return *this;
+  }
+  ModelRow& Flag2(bool v) {
+    flag2 = v;
+    return *this;
+  }
+  ModelRow& FirmwareSerialOnly() {
+    firmwareSerialOnly = true;
+    return *this;
+  }
+  ModelRow& SampleRate(int32_t v) {
+    sampleRate = v;
+    return *this;
+  }
+  ModelRow& PacingOff() {
+    pacingOff = true;
+    return *this;
+  }
+  ModelRow& Words(const char* words) {
+    optionWords = words;
+    return *this;
+  }
+  ModelRow& ExtendedIoBanks() {
+    extendedIoBankWords = true;
+    return *this;
+  }
 };
 
 // The rows of each family, in the order they are tried; the first whose pattern matches wins.

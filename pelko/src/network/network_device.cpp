@@ -4,9 +4,9 @@
 
 #include <exception>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "identify/description.hpp"
 #include "network/tcp_device.hpp"
 #include "network/udp_device.hpp"
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "identify/description.hpp"
 
 namespace orvan {
 
@@ -28,8 +28,7 @@ void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   options = opened;
   channel.GuardOpen(open, [&] {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;
-    const auto endpoint =
-        ResolveFirst<tcp>(channel.step, options->address, port, options->timeout);
+    const auto endpoint = ResolveFirst<tcp>(channel.step, options->address, port, options->timeout);
     channel.Reset();
 
     bool connected = false;
@@ -61,7 +60,8 @@ void TcpDevice::Close() {
 
 bool TcpDevice::TryReceive(size_t size) {
   boost::system::error_code error;
-  const size_t count = channel.socket.read_some(asio::buffer(channel.received.Target(), size), error);
+  const size_t count =
+      channel.socket.read_some(asio::buffer(channel.received.Target(), size), error);
   if (error == asio::error::would_block) return false;
   if (error) throw OrvanError(-1103, error.message());
   receivedCount = count;
@@ -104,8 +104,9 @@ bool TcpDevice::TrySend(const char* bytes, size_t size, size_t& sent) {
 
 void TcpDevice::Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) {
   if (timeout <= 0) timeout = options->timeout;
-  WriteChunks(*this, channel, shared_from_this(), buffer, length, timeout, progress, pacing,
-              [this](const char* bytes, size_t size, size_t& sent) { return TrySend(bytes, size, sent); });
+  WriteChunks(
+      *this, channel, shared_from_this(), buffer, length, timeout, progress, pacing,
+      [this](const char* bytes, size_t size, size_t& sent) { return TrySend(bytes, size, sent); });
 }
 
 int32_t TcpDevice::Record(bool async, int32_t timeout) {
@@ -113,7 +114,8 @@ int32_t TcpDevice::Record(bool async, int32_t timeout) {
   if (!recordBuffer) throw OrvanError(-1107, "no user orvan::DataRecord available");
   if (timeout <= 0) timeout = options->timeout;
   const std::string reply = Command("QR", true, timeout, true);
-  std::memcpy(recordBuffer->bytes, reply.data(), std::min(reply.size(), sizeof recordBuffer->bytes));
+  std::memcpy(recordBuffer->bytes, reply.data(),
+              std::min(reply.size(), sizeof recordBuffer->bytes));
   return 0;
 }
 

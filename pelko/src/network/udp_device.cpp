@@ -11,9 +11,9 @@
 #include <cstring>
 #include <system_error>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "identify/description.hpp"
 
 namespace orvan {
 
@@ -144,8 +144,9 @@ bool UdpDevice::TrySend(const char* bytes, size_t size, size_t& sent) {
 
 void UdpDevice::Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) {
   if (timeout <= 0) timeout = options->timeout;
-  WriteChunks(*this, channel, shared_from_this(), buffer, length, timeout, progress, pacing,
-              [this](const char* bytes, size_t size, size_t& sent) { return TrySend(bytes, size, sent); });
+  WriteChunks(
+      *this, channel, shared_from_this(), buffer, length, timeout, progress, pacing,
+      [this](const char* bytes, size_t size, size_t& sent) { return TrySend(bytes, size, sent); });
 }
 
 int32_t UdpDevice::Record(bool async, int32_t timeout) {

@@ -18,9 +18,7 @@ namespace po = boost::program_options;
 
 namespace {
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // The text of the line starting at `start`, and where the line after it starts (CR LF is one
 // break, a lone CR or LF is one break).
@@ -97,20 +95,19 @@ std::vector<std::string> Preprocessor::SplitOptionWords(const std::string& text)
 void Preprocessor::ParseOptionWords(const std::vector<std::string>& words,
                                     po::variables_map& values) const {
   po::options_description description("Preprocessor options", 80, 40);
-  description.add_options()
-      ("max", po::value<int>()->default_value(max_), "Maximum compression level")
-      ("min", po::value<int>()->default_value(min_), "Minimum compression level")
-      ("insert", po::value<std::string>()->default_value(insert_),
-       "Location to insert download, \"\" for beginning")
-      ("search,I", po::value<std::vector<std::string>>(), "Add search path for includes")
-      ("define,D", po::value<std::vector<std::string>>(), "Add an object-like macro")
-      ("ifdef", po::value<std::string>(), "Validates this parsed line only if symbol is defined")
-      ("ifndef", po::value<std::string>(),
-       "Validates this parsed line only if symbol is NOT defined");
+  description.add_options()("max", po::value<int>()->default_value(max_),
+                            "Maximum compression level")(
+      "min", po::value<int>()->default_value(min_), "Minimum compression level")(
+      "insert", po::value<std::string>()->default_value(insert_),
+      "Location to insert download, \"\" for beginning")(
+      "search,I", po::value<std::vector<std::string>>(), "Add search path for includes")(
+      "define,D", po::value<std::vector<std::string>>(), "Add an object-like macro")(
+      "ifdef", po::value<std::string>(), "Validates this parsed line only if symbol is defined")(
+      "ifndef", po::value<std::string>(),
+      "Validates this parsed line only if symbol is NOT defined");
   // No positional words: a stray word is as unknown as a misspelt option.
   const po::positional_options_description noWords;
-  po::store(po::command_line_parser(words).options(description).positional(noWords).run(),
-            values);
+  po::store(po::command_line_parser(words).options(description).positional(noWords).run(), values);
   po::notify(values);
 }
 
@@ -319,11 +316,15 @@ void Preprocessor::IncludeFile(const std::string& name, StatementList& list,
 
 bool Preprocessor::RunLevel(int level, StatementList& list, bool allowContinuation) {
   switch (level) {
-    case 0: return CheckCharacters(list);
-    case 1: return RemoveSpaces(list);
+    case 0:
+      return CheckCharacters(list);
+    case 1:
+      return RemoveSpaces(list);
     case 2:
-    case 3: return RemoveComments(list, level);
-    default: return JoinLines(list, allowContinuation);
+    case 3:
+      return RemoveComments(list, level);
+    default:
+      return JoinLines(list, allowContinuation);
   }
 }
 

@@ -22,8 +22,8 @@ constexpr int kCommentStatement = 2;  // "//" comment
 constexpr int kDirectiveStatement = 3;
 
 struct ProgramStatement {
-  std::string text;  // without line break and without the ';' that separated it
-  int line = 0;      // the program's first line is 0
+  std::string text;           // without line break and without the ';' that separated it
+  int line = 0;               // the program's first line is 0
   bool continuation = false;  // second part of a statement cut at level 4
   int kind = kCodeStatement;
   int depth = 0;  // include nesting the statement came from; 0 for the program itself
@@ -37,14 +37,14 @@ public:
   static constexpr int kMaxIncludeDepth = 16;
   static constexpr int kMaxIncludeFiles = 1024;
 
-  explicit Preprocessor(std::shared_ptr<const ProgramLoader> loader =
-                            std::make_shared<FileProgramLoader>());
+  explicit Preprocessor(
+      std::shared_ptr<const ProgramLoader> loader = std::make_shared<FileProgramLoader>());
 
   // Applies `options`, preprocesses `program` and writes the controller lines (each ended by CR)
   // to `out`. Returns the level at which the program fits, or Max() + 1 when it fits at no level
   // and an insert location is set. Throws OrvanError -1202, -1203, -1204 or -10005.
-  int Run(const std::string& options, const std::string& program, std::string& out,
-          int lineLimit, int widthLimit, bool allowContinuation);
+  int Run(const std::string& options, const std::string& program, std::string& out, int lineLimit,
+          int widthLimit, bool allowContinuation);
 
   // Applies an option text (the caller's or a "##option" directive's); -1204 when malformed.
   void ParseOptions(const std::string& text);
@@ -56,8 +56,8 @@ public:
   void InsertLines(const std::string& text, StatementList& list, StatementList::iterator before,
                    int firstLine, int depth = 0);
   // Inserts the file's statements after the directive at `position`.
-  void IncludeFile(const std::string& name, StatementList& list,
-                   StatementList::iterator position, int line);
+  void IncludeFile(const std::string& name, StatementList& list, StatementList::iterator position,
+                   int line);
 
   // Level passes; each returns true when the program does not fit.
   bool CheckCharacters(StatementList& list);

@@ -19,10 +19,10 @@
 #include <cstring>
 #include <system_error>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "core/received_block.hpp"
+#include "identify/description.hpp"
 
 namespace orvan {
 
@@ -236,13 +236,12 @@ size_t ClientDevice::ReceiveCommand(char* buffer, size_t length, bool separate, 
         link->readPending = true;
         link->readError.clear();
         const size_t size = std::min(length, link->received.Capacity());
-        link->stream.async_read_some(
-            asio::buffer(link->received.Target(), size),
-            [link](const boost::system::error_code& error, size_t count) {
-              link->readPending = false;
-              link->readError = error;
-              if (!error) link->received.Fill(count);
-            });
+        link->stream.async_read_some(asio::buffer(link->received.Target(), size),
+                                     [link](const boost::system::error_code& error, size_t count) {
+                                       link->readPending = false;
+                                       link->readError = error;
+                                       if (!error) link->received.Fill(count);
+                                     });
       }
       step.Run(deadline, [&] { return !link->readPending; });
       if (link->readError) {
@@ -336,8 +335,8 @@ std::string ClientDevice::ShellExchange(int32_t& mode, const std::string& text, 
   };
   // One send carries the whole line, or the server would see a command cut in two.
   if (text.size() + 1 > kChannelBlock) {
-    throw OrvanError(-10002, "shell command longer than " + std::to_string(kChannelBlock - 1) +
-                                 " bytes");
+    throw OrvanError(-10002,
+                     "shell command longer than " + std::to_string(kChannelBlock - 1) + " bytes");
   }
   const int32_t previous = mode;
   if (previous != kModeShell) {
@@ -488,9 +487,9 @@ void ClientDevice::OpenSubChannel(SubChannel& channel) {
   boost::system::error_code notNumeric;
   const auto numeric = asio::ip::make_address_v4(options->serverAddress, notNumeric);
   const udp::endpoint endpoint =
-      notNumeric ? ResolveFirst<udp>(step, options->serverAddress, options->serverPort,
-                                     options->timeout)
-                 : udp::endpoint(numeric, options->serverPort);
+      notNumeric
+          ? ResolveFirst<udp>(step, options->serverAddress, options->serverPort, options->timeout)
+          : udp::endpoint(numeric, options->serverPort);
   channel.link->socket.open(udp::v4());
   channel.link->socket.connect(endpoint);
   channel.link->socket.non_blocking(true);
@@ -555,8 +554,9 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     std::string commandAddress = " --address " + options->address;
     std::string streamAddress = commandAddress;
     if (addressKind == kAddressNetwork) {
-      commandAddress += " --port " + std::to_string(options->commandPort) +
-                        (options->commandType == kChannelTcp ? " --protocol tcp" : " --protocol udp");
+      commandAddress +=
+          " --port " + std::to_string(options->commandPort) +
+          (options->commandType == kChannelTcp ? " --protocol tcp" : " --protocol udp");
       streamAddress += " --port " + std::to_string(options->unsolicitedPort) + " --protocol udp";
     } else if (addressKind == kAddressSerial) {
       commandAddress += " --baud " + std::to_string(options->baud);
@@ -785,7 +785,8 @@ void ClientDevice::KeepAlive() {
       const std::string keepAlive = Escape('k');
       try {
         // Inside a pass-counted run the escape would reach the controller as data.
-        if (command.IsOpen() && !lost && passRemaining == 0) SendCommand(keepAlive, options->timeout);
+        if (command.IsOpen() && !lost && passRemaining == 0)
+          SendCommand(keepAlive, options->timeout);
       } catch (const OrvanError&) {
         // A lost channel is reported by the next operation.
       }

@@ -32,7 +32,6 @@ constexpr int32_t kModeShell = 0;
 constexpr int32_t kModeRaw = 1;
 constexpr int32_t kModeCooked = 2;
 
-
 // How far one receive took a shell reply: the server ends a reply with "~" (what follows in
 // the same receive is dropped) and refuses with "\" anywhere.
 enum class ShellAnswer { Incomplete, Complete, Refused };

@@ -1,9 +1,9 @@
 // The server core with its listeners on port 23: TLS and UDP clients served by a scripted
 // shell, idle and handshake deadlines, many clients coming and going, set-up failures.
-#include "fakes/server_core_fakes.hpp"
-#include "support/test_support.hpp"
-#include "platform/os_version.hpp"
 #include "clients/udp_socket_muxer.hpp"
+#include "fakes/server_core_fakes.hpp"
+#include "platform/os_version.hpp"
+#include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -151,7 +151,8 @@ TEST_F(ServerClients, ReplacedCertificateServesTheNextClient) {
   auto commonName = [](TlsClient& client) {
     X509* certificate = SSL_get1_peer_certificate(client.Native());
     char name[64] = {};
-    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, name, sizeof name);
+    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, name,
+                              sizeof name);
     X509_free(certificate);
     return std::string(name);
   };
@@ -194,7 +195,8 @@ TEST_F(ServerClients, AcceptingGoesOnAfterRunningOutOfDescriptors) {
 
 TEST_F(ServerClients, UdpClientsAreToldApartByAddressAndPort) {
   RunningServer running;
-  UdpClient first("127.0.0.1", 40001), sameHostOtherPort("127.0.0.1", 40002), otherHostSamePort("127.0.0.2", 40001);
+  UdpClient first("127.0.0.1", 40001), sameHostOtherPort("127.0.0.1", 40002),
+      otherHostSamePort("127.0.0.2", 40001);
   std::set<std::string> shells;
   for (auto* client : {&first, &sameHostOtherPort, &otherHostSamePort}) {
     client->Send("who\n");
@@ -207,7 +209,8 @@ TEST_F(ServerClients, UdpClientsAreToldApartByAddressAndPort) {
   EXPECT_EQ(running.OnLoop([&] {
     std::set<std::string> seen;
     for (const auto& requestor : running.server->Requestors())
-      if (requestor->Protocol() == "udp") seen.insert(requestor->Address() + ":" + std::to_string(requestor->Port()));
+      if (requestor->Protocol() == "udp")
+        seen.insert(requestor->Address() + ":" + std::to_string(requestor->Port()));
     return seen;
   }),
             (std::set<std::string>{"127.0.0.1:40001", "127.0.0.1:40002", "127.0.0.2:40001"}));

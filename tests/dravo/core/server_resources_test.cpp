@@ -1,7 +1,7 @@
 // The server core's resource table and client list, driven directly on its event loop
 // with recording resources: no listener runs here.
-#include "fakes/server_core_fakes.hpp"
 #include "core/server.hpp"
+#include "fakes/server_core_fakes.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +26,12 @@ private:
 class ResourceTable : public testing::Test {
 protected:
   ResourceTable()
-      : server(ScriptedShell::Factory(), [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
-          auto resource = std::make_shared<FakeResource>(kind, io, core, id, failOpens);
-          made.push_back(resource);
-          return resource;
-        }) {}
+      : server(ScriptedShell::Factory(),
+               [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
+                 auto resource = std::make_shared<FakeResource>(kind, io, core, id, failOpens);
+                 made.push_back(resource);
+                 return resource;
+               }) {}
 
   void Open(const std::string& address, uint32_t kind, uint32_t baud = 0) {
     auto parameters = std::make_unique<OpenParameters>();
@@ -54,7 +55,8 @@ TEST_F(ResourceTable, IdsCountUpAndAreNeverReused) {
   Open("10.0.0.5", 0);
   Open("10.0.0.6", 1);
   Settle();
-  EXPECT_EQ(server.ListResources(), "  1,         10.0.0.5, tcp, none\r\n  2,         10.0.0.6, udp, none\r\n");
+  EXPECT_EQ(server.ListResources(),
+            "  1,         10.0.0.5, tcp, none\r\n  2,         10.0.0.6, udp, none\r\n");
   server.CloseResource(1);
   EXPECT_EQ(made[0]->released, 1);
   Open("10.0.0.5", 0);
@@ -135,7 +137,8 @@ TEST_F(ResourceTable, FindResourceByAddressAndKindWord) {
                                    {"/dev/ttyS1", "ser", 3u},
                                    {"10.0.0.6", "", std::nullopt}}};
   for (const auto& entry : cases)
-    EXPECT_EQ(server.FindResource(entry.address, entry.protocol), entry.id) << entry.address << " " << entry.protocol;
+    EXPECT_EQ(server.FindResource(entry.address, entry.protocol), entry.id)
+        << entry.address << " " << entry.protocol;
 }
 
 TEST_F(ResourceTable, ConnectionsListEachRemoteAddressOnce) {

@@ -1,8 +1,8 @@
 // The resource base over a scripted transport: requests served one client at a time, the
 // sorting of controller input, fan-out to subscribers, write failures and closing when unused.
+#include "core/server.hpp"
 #include "fakes/server_core_fakes.hpp"
 #include "shell/request.hpp"
-#include "core/server.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,22 +48,26 @@ protected:
     if (!fails) written.append(reinterpret_cast<const char*>(bytes), length);
     boost::asio::post(io, [self = shared_from_this(), this, fails, length] {
       --inFlight;
-      OnWrite(fails ? boost::asio::error::broken_pipe : boost::system::error_code(), fails ? 0 : length);
+      OnWrite(fails ? boost::asio::error::broken_pipe : boost::system::error_code(),
+              fails ? 0 : length);
     });
   }
   void StartRead() override { ++reads; }
-  void SetOption(uint32_t parameter, uint32_t value) override { options.emplace_back(parameter, value); }
+  void SetOption(uint32_t parameter, uint32_t value) override {
+    options.emplace_back(parameter, value);
+  }
 };
 
 class ResourceBase : public testing::Test {
 protected:
   ResourceBase()
-      : server(RecordingShell::Factory(), [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
-          auto made = std::make_shared<ScriptedResource>(kind, io, core, id);
-          made->SetIdleTimeout(idleTimeout);
-          resource = made;
-          return made;
-        }) {}
+      : server(RecordingShell::Factory(),
+               [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
+                 auto made = std::make_shared<ScriptedResource>(kind, io, core, id);
+                 made->SetIdleTimeout(idleTimeout);
+                 resource = made;
+                 return made;
+               }) {}
 
   void SetUp() override { Open(0); }
   void Open(uint32_t kind) {
@@ -89,8 +93,10 @@ protected:
     server.Submit(resource->Id(), request);
     Settle();
   }
-  std::shared_ptr<Request> Command(const std::shared_ptr<LoopRequestor>& client, const std::string& text) {
-    auto request = std::make_shared<Request>(reinterpret_cast<const uint8_t*>(text.data()), text.size(), client);
+  std::shared_ptr<Request> Command(const std::shared_ptr<LoopRequestor>& client,
+                                   const std::string& text) {
+    auto request = std::make_shared<Request>(reinterpret_cast<const uint8_t*>(text.data()),
+                                             text.size(), client);
     server.Submit(resource->Id(), request);
     Settle();
     return request;
@@ -244,15 +250,21 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, InputSorting,
     testing::Values(
         InputCase{"TextToOwner", true, "12\r\n:", "12\r\n:", "", false},
-        InputCase{"HighBytesToMessages", true, "1\xC8" "2:", "12:", "H", false},
+        InputCase{"HighBytesToMessages", true,
+                  "1\xC8"
+                  "2:",
+                  "12:", "H", false},
         InputCase{"NoOwnerTextToMessages", false, "hello\r\n", "", "hello\r\n", false},
         InputCase{"BinaryReplyIsOneDelivery", true, Binary(256, 257), Binary(256, 257), "", true},
         InputCase{"BytesAfterBinaryReply", true, Binary(8, 9) + ":", Binary(8, 9) + ":", "", false},
-        InputCase{"MarkerDropsItsTextAndTheUnsolicited", true, std::string("ab\x50\x11\x01zz\0q", 9) + "\xC1" "1:",
+        InputCase{"MarkerDropsItsTextAndTheUnsolicited", true,
+                  std::string("ab\x50\x11\x01zz\0q", 9) + "\xC1"
+                                                          "1:",
                   "1:", "", false},
-        InputCase{"MarkerAfterColonStays", true, std::string("a:\x50\x11\x01", 5), std::string("a:\x50\x11\x01", 5), "",
-                  false},
-        InputCase{"ShortBinaryEndsAtItsHeader", true, Binary(1, 4) + "ok", Binary(1, 4) + "ok", "", false}),
+        InputCase{"MarkerAfterColonStays", true, std::string("a:\x50\x11\x01", 5),
+                  std::string("a:\x50\x11\x01", 5), "", false},
+        InputCase{"ShortBinaryEndsAtItsHeader", true, Binary(1, 4) + "ok", Binary(1, 4) + "ok", "",
+                  false}),
     [](const testing::TestParamInfo<InputCase>& info) { return info.param.name; });
 
 TEST_F(ResourceBase, SplitBinaryReplyIsMarkedUntilItsEnd) {
@@ -277,8 +289,12 @@ TEST_F(ResourceBase, RawOwnerGetsBytesAsTheyCome) {
   Codes(listener, {1, 3});
   owner->Recorder().mode = 1;
   Command(owner, "x");
-  resource->Feed("\x87\xC8" "abc");
-  EXPECT_EQ(owner->Recorder().Joined(false), "\x87\xC8" "abc");
+  resource->Feed(
+      "\x87\xC8"
+      "abc");
+  EXPECT_EQ(owner->Recorder().Joined(false),
+            "\x87\xC8"
+            "abc");
   EXPECT_TRUE(listener->Recorder().deliveries.empty());
 }
 
@@ -316,10 +332,15 @@ TEST_P(DatagramSorting, SortsRecordsInterruptsAndText) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DatagramSorting,
     testing::Values(DatagramCase{"RecordOf19", Record(19), Record(19), "", ""},
-                    DatagramCase{"InterruptOf18", "\x01" "ABCDEFGHIJKLMNOP" "z", "", "ABCDEFGHIJKLMNOP", ""},
+                    DatagramCase{"InterruptOf18",
+                                 "\x01"
+                                 "ABCDEFGHIJKLMNOP"
+                                 "z",
+                                 "", "ABCDEFGHIJKLMNOP", ""},
                     DatagramCase{"ShortInterrupt", "\x01\xF0z", "", "\xF0", ""},
                     DatagramCase{"TwoBytesAreText", "ok", "", "", "ok"},
-                    DatagramCase{"RecordOfWrongLengthIsText", Record(19) + "s", "", "", Record(19) + "s"}),
+                    DatagramCase{"RecordOfWrongLengthIsText", Record(19) + "s", "", "",
+                                 Record(19) + "s"}),
     [](const testing::TestParamInfo<DatagramCase>& info) { return info.param.name; });
 
 TEST_F(ResourceBase, ReadFailureClosesEverySubscriberAndTheResource) {

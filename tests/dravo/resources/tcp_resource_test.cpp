@@ -29,14 +29,15 @@ protected:
     io().poll();
   }
   void Read() {
-    peer.async_read_some(boost::asio::buffer(chunk), [this](const boost::system::error_code& error, size_t count) {
-      if (error) {
-        peerEnded = true;
-        return;
-      }
-      received.append(chunk.data(), count);
-      Read();
-    });
+    peer.async_read_some(boost::asio::buffer(chunk),
+                         [this](const boost::system::error_code& error, size_t count) {
+                           if (error) {
+                             peerEnded = true;
+                             return;
+                           }
+                           received.append(chunk.data(), count);
+                           Read();
+                         });
   }
   void Reply(const std::string& bytes) { boost::asio::write(peer, boost::asio::buffer(bytes)); }
   uint16_t Port() { return acceptor.local_endpoint().port(); }
@@ -55,8 +56,9 @@ protected:
 TEST_F(TcpResourceTest, OpensAndListsBothEnds) {
   OpenPeer();
   const auto local = peer.remote_endpoint();
-  EXPECT_EQ(server.ListResources(), "  1,        127.0.0.1, tcp, src(127.0.0.1:" + std::to_string(local.port()) +
-                                        ") dst(127.0.0.1:" + std::to_string(Port()) + ")\r\n");
+  EXPECT_EQ(server.ListResources(),
+            "  1,        127.0.0.1, tcp, src(127.0.0.1:" + std::to_string(local.port()) +
+                ") dst(127.0.0.1:" + std::to_string(Port()) + ")\r\n");
   OpenParameters same;
   same.address = "127.0.0.1";
   same.kind = 0;
@@ -73,7 +75,8 @@ TEST_F(TcpResourceTest, CommandsAndRepliesWithAnLfAfterEveryRead) {
   for (const std::string part : {"1", "\r\n", ":"}) {
     const size_t before = client->Recorder().Joined(false).size();
     Reply(part);
-    ASSERT_TRUE(RunUntil([&] { return client->Recorder().Joined(false).size() == before + part.size(); }));
+    ASSERT_TRUE(
+        RunUntil([&] { return client->Recorder().Joined(false).size() == before + part.size(); }));
   }
   EXPECT_EQ(client->Recorder().Joined(false), "1\r\n:");
   ASSERT_TRUE(RunUntil([&] { return received == "\nMG 1\r\n\n\n"; }));
@@ -112,11 +115,12 @@ TEST(TcpResourceTeardown, AnOpenUnderWayIsClosedNotEntered) {
   tcp::acceptor acceptor(peerIo, {boost::asio::ip::make_address_v4("127.0.0.1"), 0});
   std::weak_ptr<Resource> opened;
   {
-    Server server(RecordingShell::Factory(), [&](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
-      auto resource = MakeResource(kind, io, core, id);
-      opened = resource;
-      return resource;
-    });
+    Server server(RecordingShell::Factory(),
+                  [&](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
+                    auto resource = MakeResource(kind, io, core, id);
+                    opened = resource;
+                    return resource;
+                  });
     auto parameters = std::make_unique<OpenParameters>();
     parameters->address = "127.0.0.1";
     parameters->port = acceptor.local_endpoint().port();

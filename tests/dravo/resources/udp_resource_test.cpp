@@ -43,7 +43,9 @@ protected:
     EXPECT_EQ(datagrams.back(), command);
     client->Recorder().FinishRequest();
   }
-  void SendFrom(udp::socket& socket, const std::string& bytes) { socket.send_to(boost::asio::buffer(bytes), resourceEnd); }
+  void SendFrom(udp::socket& socket, const std::string& bytes) {
+    socket.send_to(boost::asio::buffer(bytes), resourceEnd);
+  }
 
   udp::socket controller{io()};
   udp::endpoint sender, resourceEnd;
@@ -54,11 +56,13 @@ protected:
 TEST_F(UdpResourceTest, ReadsOnlyOnceWrittenToAndRepliesReachTheOwner) {
   OpenController();
   EXPECT_EQ(server.ListResources(), "  1,        127.0.0.1, udp, dst(127.0.0.1:" +
-                                        std::to_string(controller.local_endpoint().port()) + ")\r\n");
+                                        std::to_string(controller.local_endpoint().port()) +
+                                        ")\r\n");
   auto client = Client({1, 3});
   Exchange(client, "MG 1\r");
   SendFrom(controller, "1\r\n:");
-  ASSERT_TRUE(RunUntil([&] { return client->Recorder().Joined(true) == "1\r\n:"; }));  // nobody owns it now
+  ASSERT_TRUE(
+      RunUntil([&] { return client->Recorder().Joined(true) == "1\r\n:"; }));  // nobody owns it now
   Command(client, "MG 2\r");
   ASSERT_TRUE(RunUntil([&] { return datagrams.size() == 2; }));
   SendFrom(controller, "2\r\n:");

@@ -16,7 +16,10 @@ using ConfigStoreTest = TemporaryProgramData;
 TEST_F(ConfigStoreTest, FirstStoreMakesBothFoldersAndWritesNothingUnchanged) {
   EXPECT_EQ(DataDirectory(), root_ / "Orvan");
   EXPECT_EQ(ServerDataDirectory(), Server());
-  { ConfigStore store; EXPECT_TRUE(store.Tree().empty()); }
+  {
+    ConfigStore store;
+    EXPECT_TRUE(store.Tree().empty());
+  }
   EXPECT_TRUE(fs::is_directory(Server()));
   EXPECT_FALSE(fs::exists(Server() / "dravo.xml"));
 }
@@ -37,7 +40,8 @@ TEST_F(ConfigStoreTest, ModifiedStoreRoundTripsThroughTheFile) {
     }
   }
   const std::string file = Read(Server() / "dravo.xml");
-  EXPECT_EQ(file.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<server><name>", 0), 0u) << file;
+  EXPECT_EQ(file.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<server><name>", 0), 0u)
+      << file;
   EXPECT_EQ(fs::status(Server() / "dravo.xml").permissions(), fs::perms(0644));
   EXPECT_EQ(std::distance(fs::directory_iterator(Server()), fs::directory_iterator()), 1)
       << "a temporary file was left behind";
@@ -68,9 +72,10 @@ TEST(ConfigStoreParse, TypedReadsFallBackToTheirDefaults) {
   for (const Case& c : cases) {
     const pt::ptree tree = ConfigStore::ParseSettings(c.file);
     EXPECT_EQ(tree.get<bool>(ConfigStore::kServerPublish, ConfigStore::kServerPublishDefault),
-              c.publish) << c.file;
-    EXPECT_EQ(tree.get<int>(ConfigStore::kDhcpTimeout, ConfigStore::kDhcpTimeoutDefault),
-              c.timeout) << c.file;
+              c.publish)
+        << c.file;
+    EXPECT_EQ(tree.get<int>(ConfigStore::kDhcpTimeout, ConfigStore::kDhcpTimeoutDefault), c.timeout)
+        << c.file;
   }
 }
 
@@ -91,7 +96,8 @@ TEST(ConfigStoreParse, RefusesMalformedAndTooDeepFiles) {
 
 TEST_F(ConfigStoreTest, LegacyFileIsMigratedOnceAndRemovedAfterTheWrite) {
   MakeServerFolder();
-  Write(Server() / "dravo.xml", "<server><name>old</name></server><dhcp><timeout>7</timeout></dhcp>");
+  Write(Server() / "dravo.xml",
+        "<server><name>old</name></server><dhcp><timeout>7</timeout></dhcp>");
   Write(Server() / "dravo.ini", "[Server]\nName=lab\nPublish=true\n");
   {
     ConfigStore store;
@@ -111,7 +117,10 @@ TEST_F(ConfigStoreTest, LegacyFileIsMigratedOnceAndRemovedAfterTheWrite) {
 TEST_F(ConfigStoreTest, LegacyFileWithoutNameIsDeletedAndChangesNothing) {
   MakeServerFolder();
   Write(Server() / "dravo.ini", "[Server]\nPublish=true\n");
-  { ConfigStore store; EXPECT_TRUE(store.Tree().empty()); }
+  {
+    ConfigStore store;
+    EXPECT_TRUE(store.Tree().empty());
+  }
   EXPECT_FALSE(fs::exists(Server() / "dravo.ini"));
   EXPECT_FALSE(fs::exists(Server() / "dravo.xml"));
 }
@@ -122,13 +131,19 @@ TEST_F(ConfigStoreTest, CorruptSettingsAreKeptAsideAndTheStoreStartsEmpty) {
   for (const std::string& bytes : {first, second}) {
     Write(Server() / "dravo.xml", bytes);
     testing::internal::CaptureStderr();
-    { ConfigStore store; EXPECT_TRUE(store.Tree().empty()); }
+    {
+      ConfigStore store;
+      EXPECT_TRUE(store.Tree().empty());
+    }
     EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot be used"), std::string::npos);
     EXPECT_FALSE(fs::exists(Server() / "dravo.xml"));
   }
   EXPECT_EQ(Read(Server() / "dravo.xml.corrupt"), first);
   EXPECT_EQ(Read(Server() / "dravo.xml.corrupt.2"), second);
-  { ConfigStore store; store.Modify().put(ConfigStore::kDhcpTimeout, 0); }
+  {
+    ConfigStore store;
+    store.Modify().put(ConfigStore::kDhcpTimeout, 0);
+  }
   ConfigStore again;
   EXPECT_EQ(again.Tree().get<int>(ConfigStore::kDhcpTimeout), 0);
 }
@@ -138,7 +153,10 @@ TEST_F(ConfigStoreTest, CorruptLegacyFileIsKeptAsideAndSettingsStay) {
   Write(Server() / "dravo.xml", "<server><name>kept</name></server>");
   Write(Server() / "dravo.ini", "[Server]\nName=a\nName=b\n");  // duplicate key: unparsable
   testing::internal::CaptureStderr();
-  { ConfigStore store; EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName), "kept"); }
+  {
+    ConfigStore store;
+    EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName), "kept");
+  }
   testing::internal::GetCapturedStderr();
   EXPECT_TRUE(fs::exists(Server() / "dravo.ini.corrupt"));
   EXPECT_FALSE(fs::exists(Server() / "dravo.ini"));
@@ -160,12 +178,16 @@ TEST_F(ConfigStoreTest, FailedWriteAtReleaseIsReportedAndKeepsTheLegacyFile) {
 
   // The next store puts the folder aside, migrates again and saves.
   testing::internal::CaptureStderr();
-  { ConfigStore store; EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName), "lab"); }
+  {
+    ConfigStore store;
+    EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName), "lab");
+  }
   testing::internal::GetCapturedStderr();
   EXPECT_TRUE(fs::is_directory(Server() / "dravo.xml.corrupt"));
   EXPECT_FALSE(fs::exists(Server() / "dravo.ini"));
   EXPECT_EQ(ConfigStore::ParseSettings(Read(Server() / "dravo.xml"))
-                .get<std::string>(ConfigStore::kServerName), "lab");
+                .get<std::string>(ConfigStore::kServerName),
+            "lab");
 }
 
 TEST_F(ConfigStoreTest, FolderThatCannotBeMadeFailsTheStore) {

@@ -58,7 +58,7 @@ TEST_F(CreateCertificateTest, MakesAMatchingSelfSignedPairThatAServerContextLoad
   EXPECT_EQ(days, 18250);
   EXPECT_EQ(seconds, 0);
   time_t start = before - 1;
-  EXPECT_EQ(X509_cmp_time(X509_get0_notBefore(certificate), &start), 1);  // made just now
+  EXPECT_EQ(X509_cmp_time(X509_get0_notBefore(certificate), &start), 1);    // made just now
   EXPECT_EQ(X509_cmp_time(X509_get0_notBefore(certificate), nullptr), -1);  // not in the future
   X509_NAME* subject = X509_get_subject_name(certificate);
   ASSERT_EQ(X509_NAME_entry_count(subject), 6);
@@ -100,8 +100,8 @@ TEST_F(CreateCertificateTest, OneFileMissingReplacesBothWithANewPair) {
     ASSERT_TRUE(CreateCertificate()) << present;
     SSL_CTX* context = SSL_CTX_new(TLS_server_method());
     EXPECT_EQ(SSL_CTX_use_certificate_chain_file(context, (Server() / "cert.pem").c_str()), 1);
-    EXPECT_EQ(SSL_CTX_use_PrivateKey_file(context, (Server() / "key.pem").c_str(),
-                                          SSL_FILETYPE_PEM), 1);
+    EXPECT_EQ(
+        SSL_CTX_use_PrivateKey_file(context, (Server() / "key.pem").c_str(), SSL_FILETYPE_PEM), 1);
     EXPECT_EQ(SSL_CTX_check_private_key(context), 1) << present;
     SSL_CTX_free(context);
   }

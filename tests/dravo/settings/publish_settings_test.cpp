@@ -17,7 +17,8 @@ TEST_F(LoadPublish, DefaultsWithoutAFile) {
 TEST_F(LoadPublish, ValuesFromTheFile) {
   MakeServerFolder();
   Write(Server() / "dravo.xml",
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<server><name>lab</name><publish>true</publish></server>\n");
+        "<?xml version=\"1.0\" "
+        "encoding=\"utf-8\"?>\n<server><name>lab</name><publish>true</publish></server>\n");
   PublishSettings settings;
   LoadPublishSettings(settings);
   EXPECT_TRUE(settings.publish);
@@ -27,7 +28,8 @@ TEST_F(LoadPublish, ValuesFromTheFile) {
 
 TEST_F(LoadPublish, UnreadablePublishFlagIsFalse) {
   MakeServerFolder();
-  Write(Server() / "dravo.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<server><publish>maybe</publish></server>\n");
+  Write(Server() / "dravo.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<server><publish>maybe</publish></server>\n");
   PublishSettings settings;
   LoadPublishSettings(settings);
   EXPECT_FALSE(settings.publish);

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "settings/config_store.hpp"
 #include "core/i_error.hpp"
-#include "shell/request.hpp"
 #include "fakes/shell_fakes.hpp"
+#include "settings/config_store.hpp"
+#include "shell/request.hpp"
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr std::uint32_t kKindPci = 3;
 const std::string kEsc = "\x1b";
 
 class ShellTest : public testing::Test {
- protected:
+protected:
   ShellTest() {
     for (std::uint32_t id : {1u, 2u}) server.resources[id] = std::make_shared<FakeShellResource>();
     server.addresses["10.0.0.2/"] = 1;
@@ -67,8 +67,10 @@ TEST_F(ShellTest, EscapeLettersSwitchModesAndAreNeverStored) {
     std::uint32_t mode;
   };
   const Case cases[] = {
-      {kEsc + "c", CommandShell::kCookedMode}, {kEsc + "C", CommandShell::kCookedMode},
-      {kEsc + "r", CommandShell::kRawMode},    {kEsc + "R" + kEsc + "s", CommandShell::kShellMode},
+      {kEsc + "c", CommandShell::kCookedMode},
+      {kEsc + "C", CommandShell::kCookedMode},
+      {kEsc + "r", CommandShell::kRawMode},
+      {kEsc + "R" + kEsc + "s", CommandShell::kShellMode},
       {kEsc + kEsc + "c", CommandShell::kCookedMode},  // the second ESC is dropped as an ESC
       {kEsc + "k", CommandShell::kShellMode},          // keep-alive: no effect
   };
@@ -418,9 +420,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CommandCase{"", "~", "", {}}, CommandCase{" \t ", "~", "", {}},
         CommandCase{"bogus", "\\", "invalid dravo command", {}},
-        CommandCase{"Link", "\\", "invalid dravo command", {}},
-        CommandCase{"l", "0\r\n~", "", {}}, CommandCase{"link  --id 1", "1\r\n~", "", {}},
-        CommandCase{"l --id 7", "0\r\n~", "", {}},
+        CommandCase{"Link", "\\", "invalid dravo command", {}}, CommandCase{"l", "0\r\n~", "", {}},
+        CommandCase{"link  --id 1", "1\r\n~", "", {}}, CommandCase{"l --id 7", "0\r\n~", "", {}},
         CommandCase{"l -a 10.0.0.2 --port 23 -p tcp", "2\r\n~", "", {}},
         CommandCase{"l -a 10.0.0.2", "1\r\n~", "", {}},
         CommandCase{"l -a 10.9.9.9", "\\", "no open resource at 10.9.9.9", {}},
@@ -433,8 +434,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"o COM3 -b --%original_token%port 3", "\\", "*", {}},
         CommandCase{"a -t %value% --%canonical_option%", "\\", "*", {}},
         CommandCase{"c 1 2 3", "~", "", {"close 1", "close 2", "close 3"}},
-        CommandCase{"close -c 4 --bogus", "~", "", {"close 4"}},
-        CommandCase{"c", "~", "", {}}, CommandCase{"c --all 3", "~", "", {"close all"}},
+        CommandCase{"close -c 4 --bogus", "~", "", {"close 4"}}, CommandCase{"c", "~", "", {}},
+        CommandCase{"c --all 3", "~", "", {"close all"}},
         CommandCase{"quit now", kQuitHelp, "", {}}, CommandCase{"exit x y", kQuitHelp, "", {}},
         CommandCase{"a -v", "1.33.4\r\n~", "", {}}, CommandCase{"a -c", "1\r\n~", "", {}},
         CommandCase{"admin -t", "600000\r\n~", "", {}},
@@ -454,8 +455,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"assign --clear all", "~", "", {"assign [] []"}},
         CommandCase{"assign --clear 00:11:22:33:44:55", "~", "", {"assign [00:11:22:33:44:55] []"}},
         CommandCase{"assign -m 00-11 -a 10.0.0.7", "~", "", {"assign [00-11] [10.0.0.7]"}},
-        CommandCase{"assign -m 00-11", "~", "", {}},
-        CommandCase{"r", "found\r\n~", "", {}}, CommandCase{"r -s", "~", "", {"search"}},
+        CommandCase{"assign -m 00-11", "~", "", {}}, CommandCase{"r", "found\r\n~", "", {}},
+        CommandCase{"r -s", "~", "", {"search"}},
         CommandCase{"ping", "\\", "ping requires an address", {}},
         CommandCase{"ping 10.0.0.2 -c 3", "", "", {"ping 10.0.0.2 3"}},
         CommandCase{"ping -a 10.0.0.2 -c", "", "", {"ping 10.0.0.2 1"}},

@@ -5,15 +5,15 @@
 #include <algorithm>
 #include <string>
 
+#include "core/server.hpp"
 #include "fakes/server_core_fakes.hpp"
 #include "shell/request.hpp"
-#include "core/server.hpp"
 #include "shell/shell.hpp"
 
 namespace {
 
 class RecordingRequestor : public Requestor {
- public:
+public:
   using Requestor::Requestor;
   std::string Protocol() const override { return "tcp"; }
   uint16_t Port() const override { return 1; }
@@ -25,7 +25,7 @@ class RecordingRequestor : public Requestor {
     return taken;
   }
 
- private:
+private:
   void WriteFront() override {
     if (stalled) return;  // the client stopped reading: the write never completes
     output.append(writeQueue.front()->begin(), writeQueue.front()->end());
@@ -33,18 +33,19 @@ class RecordingRequestor : public Requestor {
   }
   std::string output;
 
- public:
+public:
   bool stalled = false;
 };
 
 class ConnectionShellTest : public testing::Test {
- protected:
+protected:
   ConnectionShellTest()
-      : server(MakeShell, [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
-          auto resource = std::make_shared<FakeResource>(kind, io, core, id, false);
-          made.push_back(resource);
-          return resource;
-        }) {
+      : server(MakeShell,
+               [this](uint32_t kind, boost::asio::io_context& io, Server& core, uint32_t id) {
+                 auto resource = std::make_shared<FakeResource>(kind, io, core, id, false);
+                 made.push_back(resource);
+                 return resource;
+               }) {
     client = std::make_shared<RecordingRequestor>(server.EventLoop(), server);
     server.AddRequestor(client);
   }
@@ -83,7 +84,9 @@ class ConnectionShellTest : public testing::Test {
 
 TEST_F(ConnectionShellTest, CookedCommandTravelsToTheControllerAndItsReplyBack) {
   auto& resource = OpenAndLink();
-  Feed("\x1b" "cTP\r");
+  Feed(
+      "\x1b"
+      "cTP\r");
   ASSERT_EQ(resource.submitted.size(), 1u);
   const auto request = resource.submitted[0];
   EXPECT_EQ(Bytes(*request), "TP\r");

@@ -13,8 +13,8 @@ std::shared_ptr<Requestor> Issuer() {
 }
 
 TEST(RequestTest, KeepsAtMostItsCapacityOfCommandBytes) {
-  for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{449},
-                                   std::size_t{450}, std::size_t{4000}}) {
+  for (const std::size_t length :
+       {std::size_t{0}, std::size_t{1}, std::size_t{449}, std::size_t{450}, std::size_t{4000}}) {
     const std::string bytes(length, 'x');
     const Request request(reinterpret_cast<const std::uint8_t*>(bytes.data()), length, Issuer());
     EXPECT_EQ(request.length, std::min<std::size_t>(length, 449)) << length;

@@ -5,9 +5,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 // One child process with its standard input and output on pipes.
 class Child {
- public:
+public:
   explicit Child(const std::vector<std::string>& argv) {
     int in[2];
     int out[2];
@@ -99,7 +99,7 @@ class Child {
     return -1;
   }
 
- private:
+private:
   pid_t pid_ = -1;
   int input_ = -1;
   int output_ = -1;
@@ -146,7 +146,7 @@ TEST_F(DravoServerFixture, NewIdleTimeoutTakesEffectAtOnce) {
 
 // One UDP shell client on a socket of its own.
 class UdpClient {
- public:
+public:
   UdpClient() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
     sockaddr_in server{};
     server.sin_family = AF_INET;
@@ -164,8 +164,9 @@ class UdpClient {
   std::string ReadUntil(const std::string& end, std::chrono::milliseconds limit) {
     std::string got;
     const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline &&
-           (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
+    while (
+        Clock::now() < deadline &&
+        (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
       pollfd readable{fd_, POLLIN, 0};
       if (poll(&readable, 1, 50) <= 0) continue;
       char buffer[2048];
@@ -175,7 +176,7 @@ class UdpClient {
     return got;
   }
 
- private:
+private:
   int fd_;
 };
 
@@ -189,7 +190,9 @@ TEST_F(DravoServerFixture, GarbageFromOneClientLeavesOthersServed) {
   for (int i = 0; i < 449; ++i) garbage += static_cast<char>((i * 37 + 11) % 256);
   for (int round = 0; round < 20; ++round) {
     noisy.Send(garbage);
-    noisy.Send("\x1b" "c;;;\x1bs\x1b\x1b\x1bq o --bogus\ra -t x\rl --id 99 -m 1\r\x1bs");
+    noisy.Send(
+        "\x1b"
+        "c;;;\x1bs\x1b\x1b\x1bq o --bogus\ra -t x\rl --id 99 -m 1\r\x1bs");
   }
   for (int round = 0; round < 10; ++round) noisy.Send(std::string(449, 'x'));
   const std::chrono::milliseconds limit(10000);

@@ -5,11 +5,21 @@
 
 int main(void) {
   void* functions[] = {
-      (void*)OrvOpen,        (void*)OrvClose,           (void*)OrvLost,        (void*)OrvRead,
-      (void*)OrvWrite,       (void*)OrvCommand,         (void*)OrvProgramDownload,
-      (void*)OrvProgramUpload, (void*)OrvArrayDownload, (void*)OrvArrayUpload,
-      (void*)OrvRecord,      (void*)OrvMessage,         (void*)OrvInterrupt,
-      (void*)OrvFirmwareDownload, (void*)OrvUtility,
+      (void*)OrvOpen,
+      (void*)OrvClose,
+      (void*)OrvLost,
+      (void*)OrvRead,
+      (void*)OrvWrite,
+      (void*)OrvCommand,
+      (void*)OrvProgramDownload,
+      (void*)OrvProgramUpload,
+      (void*)OrvArrayDownload,
+      (void*)OrvArrayUpload,
+      (void*)OrvRecord,
+      (void*)OrvMessage,
+      (void*)OrvInterrupt,
+      (void*)OrvFirmwareDownload,
+      (void*)OrvUtility,
   };
   int failed = 0;
   unsigned i;

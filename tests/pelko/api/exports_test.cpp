@@ -6,14 +6,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "core/connection.hpp"
 #include "api/orv_con.hpp"
+#include "core/connection.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
-#include "pelko.h"
 #include "fakes/answering_device.hpp"
 #include "fakes/scripted_device.hpp"
+#include "pelko.h"
 
 using namespace orvan;
 using orvan::fakes::ScriptedDevice;
@@ -104,7 +104,9 @@ TEST_F(Exports, CommandCopiesTheReplyByRuleR) {
     uint32_t length;
     int32_t code;
     uint32_t copied;
-  } const cases[] = {{"1234\r\n:", 8, 0, 7}, {"1234\r\n:", 7, -10004, 7}, {"1234\r\n:", 3, -10004, 3},
+  } const cases[] = {{"1234\r\n:", 8, 0, 7},
+                     {"1234\r\n:", 7, -10004, 7},
+                     {"1234\r\n:", 3, -10004, 3},
                      {"1234\r\n:", 0, -10004, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
@@ -335,8 +337,12 @@ TEST(CopyStringOut, Table) {
 // The three transfer functions over a controller that acknowledges download lines.
 TEST(ExportsTransfer, DownloadsAndUploadThroughTheHandle) {
   auto device = std::make_shared<orvan::fakes::AnsweringDevice>();
-  device->answers = {{"QP", "UC 2"},       {"LA", "DATA[10]"}, {"DL , 1", "\x06"},
-                     {"MG 1", "\x06"},     {"QD DATA[],0,1,1", "\x06"}, {"1,2", "\x06"},
+  device->answers = {{"QP", "UC 2"},
+                     {"LA", "DATA[10]"},
+                     {"DL , 1", "\x06"},
+                     {"MG 1", "\x06"},
+                     {"QD DATA[],0,1,1", "\x06"},
+                     {"1,2", "\x06"},
                      {"QU DATA[], 0, 1, ", "1.0000,2.0000"}};
   const auto previous =
       Connection::SetDeviceMaker([&](const OrvanOptions&, auto&) { return device; });
@@ -350,10 +356,10 @@ TEST(ExportsTransfer, DownloadsAndUploadThroughTheHandle) {
   EXPECT_STREQ(buffer, "1.0000,2.0000");
   EXPECT_EQ(OrvArrayUpload(handle, "DATA", 0, 1, -1, buffer, 13), -10004);
   const auto opening = std::find(device->writes.begin(), device->writes.end(), "DL , 1\r");
-  EXPECT_EQ(std::vector<std::string>(opening, device->writes.end()),
-            (std::vector<std::string>{"DL , 1\r", "MG 1\r", "\\", "LA\r", "QD DATA[],0,1,1\r",
-                                      "1,2\r", "\\", "QU DATA[], 0, 1, \r",
-                                      "QU DATA[], 0, 1, \r"}));
+  EXPECT_EQ(
+      std::vector<std::string>(opening, device->writes.end()),
+      (std::vector<std::string>{"DL , 1\r", "MG 1\r", "\\", "LA\r", "QD DATA[],0,1,1\r", "1,2\r",
+                                "\\", "QU DATA[], 0, 1, \r", "QU DATA[], 0, 1, \r"}));
 
   EXPECT_EQ(OrvArrayDownload(handle, "DAT", 0, 1, "1"), -1200);
   EXPECT_EQ(OrvArrayDownload(handle, nullptr, 0, 1, "1"), -10002);

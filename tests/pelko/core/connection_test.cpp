@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "fakes/answering_device.hpp"
 #include "core/connection.hpp"
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/answering_device.hpp"
+#include "identify/description.hpp"
 
 using namespace orvan;
 
@@ -55,9 +55,8 @@ public:
 
   // The writes from the first one that begins with `prefix` on.
   std::vector<std::string> WritesFrom(const std::string& prefix) const {
-    const auto first = std::find_if(writes.begin(), writes.end(), [&](const std::string& w) {
-      return w.rfind(prefix, 0) == 0;
-    });
+    const auto first = std::find_if(writes.begin(), writes.end(),
+                                    [&](const std::string& w) { return w.rfind(prefix, 0) == 0; });
     return {first, writes.end()};
   }
 };
@@ -189,8 +188,9 @@ TEST_F(ConnectionTest, ArrayNameMustBeAWholeListedName) {
   const struct {
     const char* name;
     int32_t code;
-  } cases[] = {{"DATA", 0}, {"A2", 0}, {"A", -1200}, {"ATA", -1200}, {"", -1200},
-               {"DATA[100]\r\n A2", -1200}, {"data", -1200}};
+  } cases[] = {{"DATA", 0},    {"A2", 0},   {"A", -1200},
+               {"ATA", -1200}, {"", -1200}, {"DATA[100]\r\n A2", -1200},
+               {"data", -1200}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     device->writes.clear();
@@ -256,7 +256,8 @@ TEST_F(ConnectionTest, AcknowledgedProgramDownloadSendsLineByLine) {
   EXPECT_EQ(device->writes.front(), "ST\r");
   EXPECT_EQ(device->WritesFrom("DL"),
             (std::vector<std::string>{"DL , 1\r", "#A\r", "MG 1\r", "EN\r", "\\"}));
-  EXPECT_EQ(progress, (std::vector<std::pair<uint32_t, uint32_t>>{{2, 11}, {7, 11}, {10, 11}, {11, 11}}));
+  EXPECT_EQ(progress,
+            (std::vector<std::pair<uint32_t, uint32_t>>{{2, 11}, {7, 11}, {10, 11}, {11, 11}}));
   EXPECT_EQ(device->setOptions.back(), std::make_pair(kOptionCommandMode, 0));
 
   device->writes.clear();

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "identify/description.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
-#include "fakes/scripted_device.hpp"
 #include "fakes/error_code.hpp"
+#include "fakes/scripted_device.hpp"
+#include "identify/description.hpp"
 
 using namespace orvan;
-using orvan::fakes::ScriptedDevice;
 using orvan::fakes::CodeOf;
+using orvan::fakes::ScriptedDevice;
 
 namespace {
 
@@ -66,13 +66,12 @@ TEST_P(TextReply, EndsWhereThePromptRuleSays) {
   EXPECT_EQ(device->Command(c.command, false, 0, true), c.reply);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, TextReply, ::testing::ValuesIn(kTextCases),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name)
-                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Engine, TextReply, ::testing::ValuesIn(kTextCases), [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& ch : name)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+});
 
 TEST(Engine, SendsCommandWithoutLeadingBlanksAndWithCr) {
   auto device = OpenDevice();
@@ -134,12 +133,10 @@ struct QuestionCase {
 };
 
 const QuestionCase kQuestions[] = {
-    {{"?"}, true},
-    {{"?junk"}, true},          // first byte of the reply
-    {{"12\r\n?"}, true},        // right after a line feed
-    {{"12\r\n", "?"}, true},
-    {{"1?2\r\n:"}, false},      // mid line
-    {{"1\r?\r\n:"}, false},     // after CR only
+    {{"?"}, true},           {{"?junk"}, true},      // first byte of the reply
+    {{"12\r\n?"}, true},                             // right after a line feed
+    {{"12\r\n", "?"}, true}, {{"1?2\r\n:"}, false},  // mid line
+    {{"1\r?\r\n:"}, false},                          // after CR only
 };
 
 TEST(Engine, QuestionMarkFormsAreControllerErrors) {
@@ -262,7 +259,8 @@ TEST(Engine, EndlessReplyEndsAtTheBound) {
 
 TEST(Engine, UnsolicitedQueueIsCapped) {
   auto device = OpenDevice();
-  for (size_t i = 0; i < kUnsolicitedLimit + 1; ++i) device->QueueUnsolicited(i == kUnsolicitedLimit ? 'z' : 0xC1);
+  for (size_t i = 0; i < kUnsolicitedLimit + 1; ++i)
+    device->QueueUnsolicited(i == kUnsolicitedLimit ? 'z' : 0xC1);
   EXPECT_EQ(device->UnsolicitedCount(), kUnsolicitedLimit);
   const std::string drained = Drain(*device);
   EXPECT_EQ(drained.size(), kUnsolicitedLimit);

@@ -38,42 +38,154 @@ struct OpenCase {
 
 const OpenCase kParsed[] = {
     {"10.0.0.5", [](OrvanOptions& o) { o.address = "10.0.0.5"; }},
-    {"10.0.0.5 -d", [](OrvanOptions& o) { o.address = "10.0.0.5"; o.direct = true; }},
-    {"--address 10.0.0.5 --direct", [](OrvanOptions& o) { o.address = "10.0.0.5"; o.direct = true; }},
+    {"10.0.0.5 -d",
+     [](OrvanOptions& o) {
+       o.address = "10.0.0.5";
+       o.direct = true;
+     }},
+    {"--address 10.0.0.5 --direct",
+     [](OrvanOptions& o) {
+       o.address = "10.0.0.5";
+       o.direct = true;
+     }},
     {"-a10.0.0.5", [](OrvanOptions& o) { o.address = "10.0.0.5"; }},
     {"--address=10.0.0.5", [](OrvanOptions& o) { o.address = "10.0.0.5"; }},
     // Long names may be shortened to any unambiguous prefix.
-    {"--addr 10.0.0.5 --dir --time 300", [](OrvanOptions& o) { o.address = "10.0.0.5"; o.direct = true; o.timeout = 300; }},
+    {"--addr 10.0.0.5 --dir --time 300",
+     [](OrvanOptions& o) {
+       o.address = "10.0.0.5";
+       o.direct = true;
+       o.timeout = 300;
+     }},
     {"first second", [](OrvanOptions& o) { o.address = "first"; }},
     {" 10.0.0.5", [](OrvanOptions& o) { o.address = "10.0.0.5"; }},
-    {"10.0.0.5    -d", [](OrvanOptions& o) { o.address = "10.0.0.5"; o.direct = true; }},
+    {"10.0.0.5    -d",
+     [](OrvanOptions& o) {
+       o.address = "10.0.0.5";
+       o.direct = true;
+     }},
     {"", [](OrvanOptions&) {}},
-    {"COM3 -b 9600 --handshake NONE", [](OrvanOptions& o) { o.address = "COM3"; o.baud = 9600; o.handshakeNone = true; }},
+    {"COM3 -b 9600 --handshake NONE",
+     [](OrvanOptions& o) {
+       o.address = "COM3";
+       o.baud = 9600;
+       o.handshakeNone = true;
+     }},
     {"COM3 --handshake hardware", [](OrvanOptions& o) { o.address = "COM3"; }},
-    {"x --p1 5000 --p2 5001", [](OrvanOptions& o) { o.address = "x"; o.commandPort = 5000; o.unsolicitedPort = 5001; }},
+    {"x --p1 5000 --p2 5001",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.commandPort = 5000;
+       o.unsolicitedPort = 5001;
+     }},
     // command: udp values are passed over, the first other value means TCP.
-    {"x -c tcp -c udp", [](OrvanOptions& o) { o.address = "x"; o.commandType = kChannelTcp; }},
-    {"x -c udp -c udp", [](OrvanOptions& o) { o.address = "x"; o.commandType = kChannelUdp; }},
-    {"x -c UDP", [](OrvanOptions& o) { o.address = "x"; o.commandType = kChannelUdp; }},
-    {"x -c foo", [](OrvanOptions& o) { o.address = "x"; o.commandType = kChannelTcp; }},
-    {"x -u TCP", [](OrvanOptions& o) { o.address = "x"; o.unsolicitedType = kChannelTcp; }},
-    {"x -u udp", [](OrvanOptions& o) { o.address = "x"; o.unsolicitedType = kChannelUdp; }},
-    {"x -u none", [](OrvanOptions& o) { o.address = "x"; o.unsolicitedType = kChannelNone; }},
-    {"x -u bogus", [](OrvanOptions& o) { o.address = "x"; o.unsolicitedType = kChannelNone; }},
-    {"x -s MG -s dr", [](OrvanOptions& o) { o.address = "x"; o.subscribeMG = o.subscribeDR = true; }},
-    {"x -s all", [](OrvanOptions& o) { o.address = "x"; o.subscribeMG = o.subscribeDR = o.subscribeEI = true; }},
+    {"x -c tcp -c udp",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.commandType = kChannelTcp;
+     }},
+    {"x -c udp -c udp",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.commandType = kChannelUdp;
+     }},
+    {"x -c UDP",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.commandType = kChannelUdp;
+     }},
+    {"x -c foo",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.commandType = kChannelTcp;
+     }},
+    {"x -u TCP",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.unsolicitedType = kChannelTcp;
+     }},
+    {"x -u udp",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.unsolicitedType = kChannelUdp;
+     }},
+    {"x -u none",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.unsolicitedType = kChannelNone;
+     }},
+    {"x -u bogus",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.unsolicitedType = kChannelNone;
+     }},
+    {"x -s MG -s dr",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.subscribeMG = o.subscribeDR = true;
+     }},
+    {"x -s all",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.subscribeMG = o.subscribeDR = o.subscribeEI = true;
+     }},
     {"x -s mg -s none -s dr", [](OrvanOptions& o) { o.address = "x"; }},
-    {"x -s ei -s zz", [](OrvanOptions& o) { o.address = "x"; o.subscribeEI = true; }},
-    {"x -t 100 -t 2000", [](OrvanOptions& o) { o.address = "x"; o.timeout = 2000; }},
-    {"x -t 0", [](OrvanOptions& o) { o.address = "x"; o.timeout = 0; }},
-    {"x --osq --debug -3", [](OrvanOptions& o) { o.address = "x"; o.osq = true; o.debug = -3; }},
+    {"x -s ei -s zz",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.subscribeEI = true;
+     }},
+    {"x -t 100 -t 2000",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.timeout = 2000;
+     }},
+    {"x -t 0",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.timeout = 0;
+     }},
+    {"x --osq --debug -3",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.osq = true;
+       o.debug = -3;
+     }},
     // dravo: a port after the colon wins over p3; an empty one keeps p3.
-    {"x -g 192.168.1.9:5000 --p3 24", [](OrvanOptions& o) { o.address = "x"; o.serverAddress = "192.168.1.9"; o.serverPort = 5000; }},
-    {"x --p3 24 -g 192.168.1.9:", [](OrvanOptions& o) { o.address = "x"; o.serverAddress = "192.168.1.9"; o.serverPort = 24; }},
-    {"x -g 192.168.1.9:", [](OrvanOptions& o) { o.address = "x"; o.serverAddress = "192.168.1.9"; }},
-    {"x -g host:$1F", [](OrvanOptions& o) { o.address = "x"; o.serverAddress = "host"; o.serverPort = 31; }},
-    {"x -g host:junk", [](OrvanOptions& o) { o.address = "x"; o.serverAddress = "host"; o.serverPort = 23; }},
-    {"x --dravo server.example", [](OrvanOptions& o) { o.address = "x"; o.serverAddress = "server.example"; }},
+    {"x -g 192.168.1.9:5000 --p3 24",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.serverAddress = "192.168.1.9";
+       o.serverPort = 5000;
+     }},
+    {"x --p3 24 -g 192.168.1.9:",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.serverAddress = "192.168.1.9";
+       o.serverPort = 24;
+     }},
+    {"x -g 192.168.1.9:",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.serverAddress = "192.168.1.9";
+     }},
+    {"x -g host:$1F",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.serverAddress = "host";
+       o.serverPort = 31;
+     }},
+    {"x -g host:junk",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.serverAddress = "host";
+       o.serverPort = 23;
+     }},
+    {"x --dravo server.example",
+     [](OrvanOptions& o) {
+       o.address = "x";
+       o.serverAddress = "server.example";
+     }},
 };
 
 TEST(ParseOpenAddress, TableOfOpenStrings) {
@@ -93,15 +205,15 @@ TEST(ParseOpenAddress, TableOfOpenStrings) {
 
 TEST(ParseOpenAddress, BadStringsAreBadAddress) {
   const char* bad[] = {
-      "x --bogus",          // unknown option
-      "x -t",               // missing value
-      "x -t abc",           // malformed value
-      "x -t 70000",         // beyond 16 bits
-      "x --p1 -1",          // a sign on an unsigned port
+      "x --bogus",   // unknown option
+      "x -t",        // missing value
+      "x -t abc",    // malformed value
+      "x -t 70000",  // beyond 16 bits
+      "x --p1 -1",   // a sign on an unsigned port
       "x -b -5",
-      "x -b 1 -b 2",        // single-valued option given twice
-      "x --p",              // ambiguous prefix (p1, p2, p3)
-      "x -g host:70000",    // a dravo port that does not fit
+      "x -b 1 -b 2",      // single-valued option given twice
+      "x --p",            // ambiguous prefix (p1, p2, p3)
+      "x -g host:70000",  // a dravo port that does not fit
       "x --debug 1 --debug 2",
   };
   for (const char* open : bad) {
@@ -131,10 +243,14 @@ TEST(AddressKind, FromTheAddressText) {
     int32_t kind;
   };
   const Row rows[] = {
-      {"COM3", kAddressSerial},       {"plant.COM", kAddressSerial},
-      {"/dev/ttyUSB0", kAddressSerial}, {"/dev/ttyS1", kAddressSerial},
-      {"RUREZIVU1", kAddressPci},     {"/dev/rurezivu2", kAddressPci},
-      {"10.0.0.5", kAddressNetwork},  {"com3", kAddressNetwork},
+      {"COM3", kAddressSerial},
+      {"plant.COM", kAddressSerial},
+      {"/dev/ttyUSB0", kAddressSerial},
+      {"/dev/ttyS1", kAddressSerial},
+      {"RUREZIVU1", kAddressPci},
+      {"/dev/rurezivu2", kAddressPci},
+      {"10.0.0.5", kAddressNetwork},
+      {"com3", kAddressNetwork},
       {"controller.local", kAddressNetwork},
   };
   for (const auto& row : rows) {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "core/orvan_error.hpp"
+#include "core/orvan_options.hpp"
 #include "fakes/answering_device.hpp"
 #include "fakes/error_code.hpp"
 #include "identify/description.hpp"
-#include "core/orvan_error.hpp"
-#include "core/orvan_options.hpp"
 
 using namespace orvan;
 using orvan::fakes::AnsweringDevice;
@@ -98,16 +98,17 @@ struct ControllerCase {
   const char* name;
   const char* address;
   std::map<std::string, std::string> answers;
-  std::vector<std::string> commands;                 // what identification asks, in order
-  std::function<void(Description&)> expect;          // applied to the defaults
+  std::vector<std::string> commands;         // what identification asks, in order
+  std::function<void(Description&)> expect;  // applied to the defaults
 };
 
 const std::map<std::string, std::string> kFlagship = {
     {kIdentityQuery, "VKTA280 Rev 2.3a-ab-beta2"},
     {kSerialQuery, "1234"},
     {"ID", "ANX16 AXB8 ssi\r\nICM2 biss"},
-    {"QP", "PR 100,3000,0\r\nVA 30000,80,2046,2046\r\nEC 1 1\r\nAI $40100002 $40400000\r\n"
-           "CI $B20000\r\nUC 3\r\nAD 0 4 16\r\nCO 0 2"},
+    {"QP",
+     "PR 100,3000,0\r\nVA 30000,80,2046,2046\r\nEC 1 1\r\nAI $40100002 $40400000\r\n"
+     "CI $B20000\r\nUC 3\r\nAD 0 4 16\r\nCO 0 2"},
     {"MG _CO", "3"},
 };
 
@@ -153,11 +154,19 @@ void ExpectFlagship(Description& d) {
 }
 
 const ControllerCase kControllers[] = {
-    {"flagship motion controller on a host name", "plc.example.com", kFlagship,
-     {"", kIdentityQuery, kSerialQuery, "ID", "QP", "MG _CO"}, ExpectFlagship},
-    {"entry board over serial, every query refused", "/dev/ttyUSB0",
-     {{kIdentityQuery, "VKT4040 Rev 1.0"}, {kSerialQuery, "?"}, {"ID", "?"}, {"QP", "?"},
-      {"MG _CO", "?"}, {"MG _TM", "1"}},
+    {"flagship motion controller on a host name",
+     "plc.example.com",
+     kFlagship,
+     {"", kIdentityQuery, kSerialQuery, "ID", "QP", "MG _CO"},
+     ExpectFlagship},
+    {"entry board over serial, every query refused",
+     "/dev/ttyUSB0",
+     {{kIdentityQuery, "VKT4040 Rev 1.0"},
+      {kSerialQuery, "?"},
+      {"ID", "?"},
+      {"QP", "?"},
+      {"MG _CO", "?"},
+      {"MG _TM", "1"}},
      {"", kIdentityQuery, kSerialQuery, "TC1", "ID", "TC1", "QP", "TC1", "MG _CO", "TC1", "MG _TM"},
      [](Description& d) {
        d.identified = true;
@@ -181,9 +190,13 @@ const ControllerCase kControllers[] = {
        d.configurationWord = -1;
        d.sampleRate = 1024000;  // a period of 1
      }},
-    {"PLC on the card with expansion banks", "RUREZIVU1",
-     {{kIdentityQuery, "NBX1200 Rev 3.1"}, {kSerialQuery, "77"},
-      {"ID", "encoder option\r\nextended IO, outputs 24-31"}, {"QP", "PR 40,500,1"}, {"MG _CO", "5"}},
+    {"PLC on the card with expansion banks",
+     "RUREZIVU1",
+     {{kIdentityQuery, "NBX1200 Rev 3.1"},
+      {kSerialQuery, "77"},
+      {"ID", "encoder option\r\nextended IO, outputs 24-31"},
+      {"QP", "PR 40,500,1"},
+      {"MG _CO", "5"}},
      {"", kIdentityQuery, kSerialQuery, "ID", "QP", "MG _CO"},
      [](Description& d) {
        d.identified = true;
@@ -210,9 +223,13 @@ const ControllerCase kControllers[] = {
        d.configurationWord = 5;
        d.sampleRate = 1024;
      }},
-    {"remote I/O head, short and odd capability lines", "10.0.0.9",
-     {{kIdentityQuery, "HBZ3041 Rev 1.2"}, {kSerialQuery, "9"}, {"ID", "16bit analog"},
-      {"QP", "AD 0 4\r\nCO 3\r\nXX\r\n\r\nVA 1 2 x"}, {"MG _CO", "0"}},
+    {"remote I/O head, short and odd capability lines",
+     "10.0.0.9",
+     {{kIdentityQuery, "HBZ3041 Rev 1.2"},
+      {kSerialQuery, "9"},
+      {"ID", "16bit analog"},
+      {"QP", "AD 0 4\r\nCO 3\r\nXX\r\n\r\nVA 1 2 x"},
+      {"MG _CO", "0"}},
      {"", kIdentityQuery, kSerialQuery, "ID", "QP", "MG _CO"},
      [](Description& d) {
        d.identified = true;
@@ -236,9 +253,14 @@ const ControllerCase kControllers[] = {
        d.pacing = false;
        d.sampleRate = 1024;
      }},
-    {"stepper with twelve axes fills eight codes", "10.0.0.7",
-     {{kIdentityQuery, "VKT41123 Rev 4.0c"}, {kSerialQuery, "12"}, {"ID", "ICM1 ssi\r\nbiss"},
-      {"QP", "AI $2020000 $82020000\r\nUC 1"}, {"MG _CO", "abc"}, {"MG _TM", "0"}},
+    {"stepper with twelve axes fills eight codes",
+     "10.0.0.7",
+     {{kIdentityQuery, "VKT41123 Rev 4.0c"},
+      {kSerialQuery, "12"},
+      {"ID", "ICM1 ssi\r\nbiss"},
+      {"QP", "AI $2020000 $82020000\r\nUC 1"},
+      {"MG _CO", "abc"},
+      {"MG _TM", "0"}},
      {"", kIdentityQuery, kSerialQuery, "ID", "QP", "MG _CO", "MG _TM"},
      [](Description& d) {
        d.identified = true;
@@ -267,7 +289,8 @@ const ControllerCase kControllers[] = {
        d.qqWord = 0x3F0F;
        d.sampleRate = 1000;  // a period of 0 is no period
      }},
-    {"unknown identity gets the motion rules", "10.0.0.8",
+    {"unknown identity gets the motion rules",
+     "10.0.0.8",
      {{kIdentityQuery, "XYZ"}, {kSerialQuery, "5"}, {"MG _TM", "2000"}},
      {"", kIdentityQuery, kSerialQuery, "ID", "QP", "MG _CO", "MG _TM"},
      [](Description& d) {
@@ -293,7 +316,8 @@ TEST(Description, IdentifiesControllersByTheirReplies) {
     ExpectSame(got, want);
     EXPECT_EQ(device->commands, c.commands);
     // Identification sends no more than its queries and leaves the pacing to the device.
-    EXPECT_EQ(device->setOptions, (std::vector<std::pair<int32_t, int32_t>>{{5, want.pacing ? 1 : 0}}));
+    EXPECT_EQ(device->setOptions,
+              (std::vector<std::pair<int32_t, int32_t>>{{5, want.pacing ? 1 : 0}}));
     EXPECT_EQ(device->UnsolicitedCount(), 0u);
   }
 }
@@ -413,9 +437,19 @@ TEST(Description, RunawayIdentityIsNoIdentity) {
 
 TEST(Description, SampleRateFromThePeriod) {
   const std::pair<const char*, int32_t> cases[] = {
-      {"1", 1024000}, {"0.5", 2048000}, {"1024", 1000}, {"2000", 512}, {"3", 341333},
+      {"1", 1024000},
+      {"0.5", 2048000},
+      {"1024", 1000},
+      {"2000", 512},
+      {"3", 341333},
       // Not a period: taken as 1024.
-      {"0", 1000}, {"-1", 1000}, {"1e-9", 1000}, {"nan", 1000}, {"inf", 1000}, {"abc", 1000}, {"", 1000},
+      {"0", 1000},
+      {"-1", 1000},
+      {"1e-9", 1000},
+      {"nan", 1000},
+      {"inf", 1000},
+      {"abc", 1000},
+      {"", 1000},
   };
   for (const auto& [reply, rate] : cases) {
     SCOPED_TRACE(reply);
@@ -492,9 +526,9 @@ TEST(Description, CopyToWritesThePublicRecord) {
 }
 
 TEST(Description, CopyToCutsTextsAtTheirFields) {
-  auto device = OpenController("controller.example.org",
-                               {{kIdentityQuery, std::string(50, 'X')}, {"ID", std::string(1100, 'r')},
-                                {"MG _TM", "1024"}});
+  auto device = OpenController(
+      "controller.example.org",
+      {{kIdentityQuery, std::string(50, 'X')}, {"ID", std::string(1100, 'r')}, {"MG _TM", "1024"}});
   device->description->serialNumber = "ignored";
   OrvDescription out;
   EXPECT_EQ(device->description->CopyTo(out), 5);  // firmware and pacing

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "identify/description.hpp"
-#include "fakes/error_code.hpp"
-#include "fakes/fake_controller.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/error_code.hpp"
+#include "fakes/fake_controller.hpp"
+#include "identify/description.hpp"
 #include "pelko.h"
 
 namespace {
@@ -84,7 +84,8 @@ TEST_F(NetworkDeviceTest, DefaultsOpenTcpCommandsAndUdpStreams) {
   EXPECT_EQ(commands[1], "CW1");
   EXPECT_TRUE(std::find(commands.begin(), commands.end(), "\x12\x16") != commands.end());
   // This model has no interrupts: they are not asked for.
-  EXPECT_EQ(controller.CommandsOn(kUdpUnsolicited), (std::vector<std::string>{"", "CFI", "DR,_WH"}));
+  EXPECT_EQ(controller.CommandsOn(kUdpUnsolicited),
+            (std::vector<std::string>{"", "CFI", "DR,_WH"}));
 
   EXPECT_EQ(device->Command("MG \"ok\"", true, -1, true), "ok");
   device->Close();

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "identify/description.hpp"
-#include "fakes/error_code.hpp"
-#include "fakes/fake_controller.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/error_code.hpp"
+#include "fakes/fake_controller.hpp"
+#include "identify/description.hpp"
 
 namespace {
 

@@ -11,17 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "identify/description.hpp"
-#include "fakes/error_code.hpp"
-#include "fakes/fake_controller.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/error_code.hpp"
+#include "fakes/fake_controller.hpp"
+#include "identify/description.hpp"
 
 namespace {
 
 using namespace orvan;
-using orvan::fakes::CodeOf;
 using boost::asio::ip::udp;
+using orvan::fakes::CodeOf;
 using std::chrono::milliseconds;
 
 TEST(ClassifyDatagram, ByLengthAndFirstBytes) {
@@ -79,7 +79,9 @@ protected:
     return 0;
   }
 
-  void Datagram(const std::string& bytes) { controller.SendDatagram(controller.CommandPort(), bytes); }
+  void Datagram(const std::string& bytes) {
+    controller.SendDatagram(controller.CommandPort(), bytes);
+  }
 
   boost::asio::io_context io;
   fakes::FakeController controller;

@@ -42,20 +42,40 @@ const std::array<RunCase, 19> kRunCases{{
     {"label loses its blanks", "", "  #A \r\n", {}, 0, "#A\r"},
     {"blanks removed at level 1", "--min 1", "X = 1\r\nMG \"a b\"\r\n", {}, 1, "X=1\rMG\"a b\"\r"},
     {"blank after D and two after C stay", "--min 1", "XD 5\r\nCB 1\r\n", {}, 1, "XD 5\rCB 1\r"},
-    {"NO comments go at level 3", "--min 3", "X=1\r\nNO note here\r\nNOTE\r\nY=2\r\n", {}, 3,
+    {"NO comments go at level 3",
+     "--min 3",
+     "X=1\r\nNO note here\r\nNOTE\r\nY=2\r\n",
+     {},
+     3,
      "X=1\rY=2\r"},
     {"comment sharing a line frees none", "--min 2", "X=1;'c\r\nY=2\r\n", {}, 2, "X=1\rY=2\r"},
     {"remark line dropped", "", "REM note\r\nX=1\r\n", {}, 0, "X=1\r"},
     {"RE then MG is code", "", "RE;MG 1\r\nX=1\r\n", {}, 0, "RE;MG 1\rX=1\r"},
     {"macro replaces first occurrence", "-D FOO:BAR", "FOO=FOO\r\n", {}, 0, "BAR=FOO\r"},
     {"define without value defines nothing", "-D FOO", "FOO=1\r\n", {}, 0, "FOO=1\r"},
-    {"option directive in the first two lines", "",
-     "##option \"--min 1\"\r\n##x\r\nX = 1\r\n", {}, 1, "X=1\r"},
-    {"lone option directive is code", "", "X=1\r\n##option \"--min 1\"\r\n", {}, 0,
+    {"option directive in the first two lines",
+     "",
+     "##option \"--min 1\"\r\n##x\r\nX = 1\r\n",
+     {},
+     1,
+     "X=1\r"},
+    {"lone option directive is code",
+     "",
+     "X=1\r\n##option \"--min 1\"\r\n",
+     {},
+     0,
      "X=1\r##option \"--min 1\"\r"},
-    {"continuation at level 4", "", kLong100 + "\r\n", {100, 80, true}, 4,
+    {"continuation at level 4",
+     "",
+     kLong100 + "\r\n",
+     {100, 80, true},
+     4,
      std::string(78, 'A') + "`\r" + std::string(22, 'A') + "\r"},
-    {"joined onto fewer lines at level 4", "", "X=1\r\nY=2\r\nZ=3\r\n", {1, 80, true}, 4,
+    {"joined onto fewer lines at level 4",
+     "",
+     "X=1\r\nY=2\r\nZ=3\r\n",
+     {1, 80, true},
+     4,
      "X=1;Y=2;Z=3\r"},
 }};
 
@@ -89,29 +109,69 @@ struct ErrorCase {
 };
 
 const std::array<ErrorCase, 14> kErrorCases{{
-    {"control character", "", "X=\x01\r\n", {}, -1202,
+    {"control character",
+     "",
+     "X=\x01\r\n",
+     {},
+     -1202,
      "control characters not legal in VKT code, X=\x01"},
-    {"extended ASCII", "", "X=\xc3\xa9\r\n", {}, -1202,
+    {"extended ASCII",
+     "",
+     "X=\xc3\xa9\r\n",
+     {},
+     -1202,
      "extended ASCII not legal in VKT code, X=\xc3\xa9"},
-    {"backslash", "", "MG \"a\\b\"\r\n", {}, -1202,
+    {"backslash",
+     "",
+     "MG \"a\\b\"\r\n",
+     {},
+     -1202,
      "\\ character is not legal in VKT code, MG \"a\\b\""},
-    {"negative max still checks characters", "--max=-1", "X=\\\r\n", {}, -1202,
+    {"negative max still checks characters",
+     "--max=-1",
+     "X=\\\r\n",
+     {},
+     -1202,
      "\\ character is not legal in VKT code, X=\\"},
-    {"disabled compression", "", "REM DISABLE COMPRESSION\r\nX = 1\r\n", {100, 4, true}, -1203,
+    {"disabled compression",
+     "",
+     "REM DISABLE COMPRESSION\r\nX = 1\r\n",
+     {100, 4, true},
+     -1203,
      "Unable to fit at compression level 0"},
-    {"no continuation", "", kLong100 + "\r\n", {100, 80, false}, -1203,
+    {"no continuation",
+     "",
+     kLong100 + "\r\n",
+     {100, 80, false},
+     -1203,
      "Unable to fit at compression level 4"},
-    {"too many lines", "--max 3", "X=1\r\nY=2\r\nZ=3\r\n", {1, 80, true}, -1203,
+    {"too many lines",
+     "--max 3",
+     "X=1\r\nY=2\r\nZ=3\r\n",
+     {1, 80, true},
+     -1203,
      "Unable to fit at compression level 3"},
-    {"width 1 cannot be cut", "", "X=1\r\n", {100, 1, true}, -1203,
+    {"width 1 cannot be cut",
+     "",
+     "X=1\r\n",
+     {100, 1, true},
+     -1203,
      "Unable to fit at compression level 4"},
-    {"negative width", "", "X=1\r\n", {100, -5, true}, -1203,
+    {"negative width",
+     "",
+     "X=1\r\n",
+     {100, -5, true},
+     -1203,
      "Unable to fit at compression level 4"},
     {"unknown option", "--bogus", "X=1\r\n", {}, -1204, ""},
     {"unknown directive option", "", "##option \"--bogus 1\"\r\n##x\r\n", {}, -1204, ""},
     {"stray word", "4", "X=1\r\n", {}, -1204, ""},
     {"placeholder in a bad value", "--max %value%", "X=1\r\n", {}, -1204, ""},
-    {"missing include", "", "##option \"--max 4\"\r\n##include \"nope.inc\"\r\n", {}, -10005,
+    {"missing include",
+     "",
+     "##option \"--max 4\"\r\n##include \"nope.inc\"\r\n",
+     {},
+     -10005,
      "unable to  open include file nope.inc"},
 }};
 
@@ -127,8 +187,10 @@ TEST_P(PreprocessorError, EndsInCodeAndMessage) {
     FAIL() << "no error";
   } catch (const OrvanError& e) {
     EXPECT_EQ(e.Code(), c.code);
-    if (!c.message.empty()) EXPECT_EQ(e.Message(), c.message);
-    else EXPECT_FALSE(e.Message().empty());
+    if (!c.message.empty())
+      EXPECT_EQ(e.Message(), c.message);
+    else
+      EXPECT_FALSE(e.Message().empty());
   }
   EXPECT_TRUE(out.empty());
 }
@@ -156,8 +218,9 @@ TEST(PreprocessorOptions, LevelsAreClampedAndOrdered) {
 
 TEST(PreprocessorOptions, QuotedWordsDefinesSearchPathsAndInsert) {
   Preprocessor preprocessor;
-  preprocessor.ParseOptions("-D \"A B:C D\" -DX:Y -D N:1 -D N:2 -D a:b:c -I inc --search \"my dir\" "
-                            "--insert #START");
+  preprocessor.ParseOptions(
+      "-D \"A B:C D\" -DX:Y -D N:1 -D N:2 -D a:b:c -I inc --search \"my dir\" "
+      "--insert #START");
   const std::map<std::string, std::string> macros{{"A B", "C D"}, {"N", "2"}, {"X", "Y"}};
   EXPECT_EQ(preprocessor.Macros(), macros);
   EXPECT_EQ(preprocessor.SearchPaths(), (std::vector<std::string>{"inc", "my dir"}));
@@ -185,12 +248,9 @@ TEST(PreprocessorDirectives, KindAndQuotedArgument) {
     const char* argument;
   };
   const Row rows[] = {
-      {"##option \"--max 1\"", 1, "--max 1"},
-      {"##include \"a.inc\"", 2, "a.inc"},
-      {"##include \"a\\\"b\" \"c\"", 2, "a\"bc"},
-      {"##include a.inc", 0, ""},
-      {"##includes \"a.inc\"", 0, "a.inc"},
-      {"##option \"\"", 0, ""},
+      {"##option \"--max 1\"", 1, "--max 1"},     {"##include \"a.inc\"", 2, "a.inc"},
+      {"##include \"a\\\"b\" \"c\"", 2, "a\"bc"}, {"##include a.inc", 0, ""},
+      {"##includes \"a.inc\"", 0, "a.inc"},       {"##option \"\"", 0, ""},
   };
   for (const auto& row : rows) {
     std::string argument = "stale";
@@ -277,14 +337,14 @@ TEST(PreprocessorInclude, FilesFromDiskAndSearchPaths) {
   std::ofstream(folder / "lib" / "part.inc", std::ios::binary) << "B=2\r\n";
   std::ofstream(folder / "main.inc", std::ios::binary) << "A=1\r\n";
 
-  const std::string program = "##include \"" + (folder / "main.inc").string() +
-                              "\"\r\n##include \"part.inc\"\r\n";
+  const std::string program =
+      "##include \"" + (folder / "main.inc").string() + "\"\r\n##include \"part.inc\"\r\n";
   Preprocessor preprocessor;
   std::string out;
-  EXPECT_EQ(preprocessor.Run("-I " + (folder / "none").string() + " -I " +
-                                 (folder / "lib").string(),
-                             program, out, 100, 80, true),
-            0);
+  EXPECT_EQ(
+      preprocessor.Run("-I " + (folder / "none").string() + " -I " + (folder / "lib").string(),
+                       program, out, 100, 80, true),
+      0);
   EXPECT_EQ(out, "A=1\rB=2\r");
 
   // A folder of the include's name is no file.

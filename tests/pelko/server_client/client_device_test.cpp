@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "identify/description.hpp"
-#include "fakes/error_code.hpp"
-#include "fakes/fake_dravo.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "fakes/error_code.hpp"
+#include "fakes/fake_dravo.hpp"
+#include "identify/description.hpp"
 #include "pelko.h"
 
 namespace {
@@ -79,7 +79,8 @@ protected:
   bool Settled(const std::string& last) {
     const bool arrived = server->WaitUntil([&] {
       const std::string bytes = server->TlsBytes();
-      return bytes.size() >= last.size() && bytes.compare(bytes.size() - last.size(), last.size(), last) == 0;
+      return bytes.size() >= last.size() &&
+             bytes.compare(bytes.size() - last.size(), last.size(), last) == 0;
     });
     server->ClearLog();
     return arrived;
@@ -150,9 +151,12 @@ TEST_F(ClientDeviceTest, OpenAndLinkTextsFollowTheAddressKind) {
     std::string setup;  // a command only this kind sends, or empty
   };
   const std::array<Case, 4> cases{{
-      {"127.0.0.2", kChannelTcp, 115200, false, " --address 127.0.0.2 --port 23 --protocol tcp", ""},
-      {"127.0.0.2", kChannelUdp, 115200, false, " --address 127.0.0.2 --port 23 --protocol udp", ""},
-      {"/dev/ttyS0", kChannelTcp, 9600, true, " --address /dev/ttyS0 --baud 9600 --handshake none", ""},
+      {"127.0.0.2", kChannelTcp, 115200, false, " --address 127.0.0.2 --port 23 --protocol tcp",
+       ""},
+      {"127.0.0.2", kChannelUdp, 115200, false, " --address 127.0.0.2 --port 23 --protocol udp",
+       ""},
+      {"/dev/ttyS0", kChannelTcp, 9600, true, " --address /dev/ttyS0 --baud 9600 --handshake none",
+       ""},
       {"RUREZIVU1", kChannelTcp, 115200, false, " --address RUREZIVU1", "CW,,1"},
   }};
   Serve();
@@ -369,7 +373,8 @@ TEST_F(ClientDeviceTest, StreamsWithoutSubscriptionFailWithTheServerCode) {
   std::array<char, 16> text{};
   std::string message;
   for (const int32_t timeout : {0, 100}) {
-    EXPECT_EQ(CodeOf([&] { device->Message(text.data(), text.size(), timeout); }, &message), -20002);
+    EXPECT_EQ(CodeOf([&] { device->Message(text.data(), text.size(), timeout); }, &message),
+              -20002);
     EXPECT_EQ(message, "no dravo subscription for this stream");
     EXPECT_EQ(CodeOf([&] { device->Record(true, timeout); }), -20002);
     EXPECT_EQ(CodeOf([&] { device->Interrupt(timeout); }), -20002);
@@ -464,7 +469,8 @@ TEST_F(ClientDeviceTest, KeepAliveNeverCutsIntoAnExchange) {
     ASSERT_EQ(device->Command("MG \"" + text + "\"", true, -1, true), text);
     ASSERT_EQ(device->Shell("te", true), "");
   }
-  EXPECT_TRUE(server->WaitUntil([&] { return server->TlsBytes().find(kEscK) != std::string::npos; }));
+  EXPECT_TRUE(
+      server->WaitUntil([&] { return server->TlsBytes().find(kEscK) != std::string::npos; }));
   device->Close();
 }
 

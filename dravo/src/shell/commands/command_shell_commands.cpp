@@ -6,12 +6,12 @@
 #include <sstream>
 #include <string>
 
-#include "settings/config_store.hpp"
 #include "core/i_error.hpp"
 #include "resources/open_parameters.hpp"
+#include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
-#include "shell/request.hpp"
 #include "shell/command_shell.hpp"
+#include "shell/request.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_server.hpp"
 
@@ -90,8 +90,9 @@ struct Port {
 void validate(boost::any& target, const std::vector<std::string>& values, Port*, int) {
   po::validators::check_first_occurrence(target);
   const std::string& text = po::validators::get_single_string(values);
-  const bool digits = !text.empty() && text.size() <= 5 &&
-                      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const bool digits =
+      !text.empty() && text.size() <= 5 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!digits || std::stoul(text) > 65535) throw po::invalid_option_value(text);
   target = Port{static_cast<std::uint16_t>(std::stoul(text))};
 }
@@ -106,8 +107,8 @@ void CommandShell::ExecuteLine(const std::uint8_t* bytes, std::size_t length) {
     return;
   }
   std::vector<std::string> words;
-  boost::algorithm::split(words, line, [](char c) { return c == ' '; },
-                          boost::algorithm::token_compress_on);
+  boost::algorithm::split(
+      words, line, [](char c) { return c == ' '; }, boost::algorithm::token_compress_on);
   RunCommand(std::move(words));
 }
 
@@ -170,13 +171,13 @@ void CommandShell::LinkCommand(const std::vector<std::string>& args) {
   auto table = Table(
       "Configures link. No args returns link number. Allows specifying a resource and getting a "
       "connection all in one shell command.");
-  table.add_options()
-      ("address,a", po::value<std::string>(&address),
-       "Specify link by simple address, e.g. 192.168.42.200.")
-      ("id", po::value<std::uint32_t>(&id), "Number of resource to set, see \"open\".")
-      ("mode,m", po::value<int>(&mode), "Switch to mode (1=raw, 2=cooked).")
-      ("pass", po::value<std::uint32_t>(&passCounter_)->default_value(0), "Bytes to pass unescaped.")
-      ("protocol,p", po::value<std::string>(&protocol), "Use to narrow Ethernet choice (udp, tcp).");
+  table.add_options()("address,a", po::value<std::string>(&address),
+                      "Specify link by simple address, e.g. 192.168.42.200.")(
+      "id", po::value<std::uint32_t>(&id), "Number of resource to set, see \"open\".")(
+      "mode,m", po::value<int>(&mode), "Switch to mode (1=raw, 2=cooked).")(
+      "pass", po::value<std::uint32_t>(&passCounter_)->default_value(0),
+      "Bytes to pass unescaped.")("protocol,p", po::value<std::string>(&protocol),
+                                  "Use to narrow Ethernet choice (udp, tcp).");
   Parse(args, table);
   mode_ = mode == 1 ? kRawMode : mode == 2 ? kCookedMode : kShellMode;
   if (!address.empty()) {
@@ -198,14 +199,14 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
   std::string handshake;
   Port port{parameters->port};
   auto table = Table("Opens a resource to an address. No args lists current resources.");
-  table.add_options()
-      ("address,a", po::value<std::string>(&parameters->address), "Simple address to hardware.")
-      ("port", po::value<Port>(&port)->implicit_value(Port{23}, "23"), "Socket port.")
-      ("protocol,p", po::value<std::string>(&protocol)->implicit_value("udp"),
-       "Protocol for Ethernet connection (udp, tcp).")
-      ("baud,b", po::value<std::uint32_t>(&parameters->baud)->implicit_value(115200), "Baud rate.")
-      ("handshake", po::value<std::string>(&handshake)->implicit_value("hardware"),
-       "Hardware handshaking (hardware, none).");
+  table.add_options()("address,a", po::value<std::string>(&parameters->address),
+                      "Simple address to hardware.")(
+      "port", po::value<Port>(&port)->implicit_value(Port{23}, "23"), "Socket port.")(
+      "protocol,p", po::value<std::string>(&protocol)->implicit_value("udp"),
+      "Protocol for Ethernet connection (udp, tcp).")(
+      "baud,b", po::value<std::uint32_t>(&parameters->baud)->implicit_value(115200), "Baud rate.")(
+      "handshake", po::value<std::string>(&handshake)->implicit_value("hardware"),
+      "Hardware handshaking (hardware, none).");
   const auto given = Parse(args, table, {"address"}, false);
   const bool portGiven = given.count("port") > 0;
   parameters->port = port.value;
@@ -232,9 +233,8 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
 void CommandShell::CloseCommand(const std::vector<std::string>& args) {
   std::vector<std::uint32_t> ids;
   auto table = Table("Close resource.");
-  table.add_options()
-      ("close,c", po::value<std::vector<std::uint32_t>>(&ids), "ID(s) of resource(s) to close.")
-      ("all,a", "Close all resources.");
+  table.add_options()("close,c", po::value<std::vector<std::uint32_t>>(&ids),
+                      "ID(s) of resource(s) to close.")("all,a", "Close all resources.");
   const auto given = Parse(args, table, {"close"});
   if (given.count("all")) {
     server_.CloseAllResources();
@@ -256,13 +256,11 @@ void CommandShell::QuitCommand(const std::vector<std::string>& args) {
 void CommandShell::AdminCommand(const std::vector<std::string>& args) {
   std::uint32_t timeout = owner_.IdleTimeout();
   auto table = Table("Administrative settings and options.");
-  table.add_options()
-      ("timeout,t", po::value<std::uint32_t>(&timeout)->implicit_value(owner_.IdleTimeout()),
-       "Set timeout for requestor in ms.")
-      ("version,v", "Version of dravo.")
-      ("compatibility,c", "Compatibility number for pairing with pelko.")
-      ("shutdown", "Shut down server.")
-      ("restart", "Restart the server.");
+  table.add_options()("timeout,t",
+                      po::value<std::uint32_t>(&timeout)->implicit_value(owner_.IdleTimeout()),
+                      "Set timeout for requestor in ms.")("version,v", "Version of dravo.")(
+      "compatibility,c", "Compatibility number for pairing with pelko.")(
+      "shutdown", "Shut down server.")("restart", "Restart the server.");
   const auto given = Parse(args, table);
   if (given.count("timeout")) owner_.SetIdleTimeout(timeout);
   if (given.count("shutdown")) {
@@ -286,13 +284,12 @@ void CommandShell::NoIpCommand(const std::vector<std::string>& args) {
   auto table = Table(
       "Listen for controllers requesting IP addresses. No args lists current requests and "
       "remembered.");
-  table.add_options()
-      ("listen,l", po::value<int>(&listen)->implicit_value(-1),
-       "Listen for controllers requesting IP addresses. (<0 listen indef. ==0 stop listen. >0 "
-       "listen with timeout in ms.")
-      ("timeout", "Return timeout of DHCP server.")
-      ("remember", po::value<bool>(&remember)->implicit_value(false), "Remember assignments")
-      ("remembered", "Get if remember assignments is set");
+  table.add_options()(
+      "listen,l", po::value<int>(&listen)->implicit_value(-1),
+      "Listen for controllers requesting IP addresses. (<0 listen indef. ==0 stop listen. >0 "
+      "listen with timeout in ms.")("timeout", "Return timeout of DHCP server.")(
+      "remember", po::value<bool>(&remember)->implicit_value(false), "Remember assignments")(
+      "remembered", "Get if remember assignments is set");
   const auto given = Parse(args, table);
   if (given.empty()) {
     Reply(0, server_.ListIpRequests());
@@ -315,11 +312,11 @@ void CommandShell::AssignCommand(const std::vector<std::string>& args) {
   std::string address;
   std::string clear;
   auto table = Table("Assign IP address to a controller. Adds an entry to remembered assignments.");
-  table.add_options()
-      ("mac,m", po::value<std::string>(&mac), "MAC Address of hardware, dash or colon delimited.")
-      ("address,a", po::value<std::string>(&address), "IP Address to assign.")
-      ("clear", po::value<std::string>(&clear),
-       "Remove a MAC address from memory. Specify \"all\" to remove all.");
+  table.add_options()("mac,m", po::value<std::string>(&mac),
+                      "MAC Address of hardware, dash or colon delimited.")(
+      "address,a", po::value<std::string>(&address), "IP Address to assign.")(
+      "clear", po::value<std::string>(&clear),
+      "Remove a MAC address from memory. Specify \"all\" to remove all.");
   const auto given = Parse(args, table);
   if (given.count("clear")) {
     server_.AssignIp(clear == "all" ? std::string() : clear, std::string());
@@ -345,9 +342,8 @@ void CommandShell::PingCommand(const std::vector<std::string>& args) {
   std::string address;
   int count = 1;
   auto table = Table("Ping a controller.");
-  table.add_options()
-      ("address,a", po::value<std::string>(&address), "Address to ping.")
-      ("count,c", po::value<int>(&count)->implicit_value(1), "Ping count.");
+  table.add_options()("address,a", po::value<std::string>(&address), "Address to ping.")(
+      "count,c", po::value<int>(&count)->implicit_value(1), "Ping count.");
   Parse(args, table, {"address"});
   if (address.empty()) {
     Fail("ping requires an address");
@@ -395,11 +391,10 @@ void CommandShell::PublishCommand(const std::vector<std::string>& args) {
   PublishSettings settings;
   settings.port = 23;
   auto table = Table("");
-  table.add_options()
-      ("name,n", po::value<std::vector<std::string>>(&name)->multitoken(), "Name of Service.")
-      ("port,p", po::value<std::int32_t>(&settings.port), "Port Number.")
-      ("remove,r", "Remove Server.")
-      ("save,s", "Save Configuration.");
+  table.add_options()("name,n", po::value<std::vector<std::string>>(&name)->multitoken(),
+                      "Name of Service.")("port,p", po::value<std::int32_t>(&settings.port),
+                                          "Port Number.")("remove,r", "Remove Server.")(
+      "save,s", "Save Configuration.");
   const auto given = Parse(args, table);
   settings.name = boost::algorithm::join(name, " ");
   bool act = false;
@@ -435,9 +430,8 @@ void CommandShell::CtrlCommand(const std::vector<std::string>& args) {
   int baud = 0;
   int stopBits = 0;
   auto table = Table("");
-  table.add_options()
-      ("baud", po::value<int>(&baud), "Change baud rate of linked resource.")
-      ("stopbits", po::value<int>(&stopBits), "Stop bits (1, 2).");
+  table.add_options()("baud", po::value<int>(&baud), "Change baud rate of linked resource.")(
+      "stopbits", po::value<int>(&stopBits), "Stop bits (1, 2).");
   // "request" is not in the table: any word that is not an option fails the parse.
   const auto given = Parse(args, table, {"request"});
   if (given.count("help")) {
