@@ -10,7 +10,7 @@ packages=(
   libboost-filesystem1.81-dev libboost-date-time1.81-dev
   libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libsystemd-dev
+  libsystemd-dev systemd
   iproute2 util-linux socat
 )
 
