@@ -100,15 +100,15 @@ void validate(boost::any& target, const std::vector<std::string>& values, Port*,
 }  // namespace
 
 void CommandShell::ExecuteLine(const std::uint8_t* bytes, std::size_t length) {
-  std::string line(reinterpret_cast<const char*>(bytes), length);
-  boost::algorithm::trim(line);
-  if (line.empty()) {
+  std::string text(reinterpret_cast<const char*>(bytes), length);
+  boost::algorithm::trim(text);
+  if (text.empty()) {
     Reply(0, "");
     return;
   }
   std::vector<std::string> words;
   boost::algorithm::split(
-      words, line, [](char c) { return c == ' '; }, boost::algorithm::token_compress_on);
+      words, text, [](char c) { return c == ' '; }, boost::algorithm::token_compress_on);
   RunCommand(std::move(words));
 }
 
@@ -166,27 +166,26 @@ void CommandShell::RunCommand(std::vector<std::string> words) {
 void CommandShell::LinkCommand(const std::vector<std::string>& args) {
   std::string address;
   std::string protocol;
-  std::uint32_t id = linkNumber_;
-  int mode = 0;
+  std::uint32_t id = linkNumber;
+  int asked = 0;
   auto table = Table(
       "Configures link. No args returns link number. Allows specifying a resource and getting a "
       "connection all in one shell command.");
   table.add_options()("address,a", po::value<std::string>(&address),
                       "Specify link by simple address, e.g. 192.168.42.200.")(
       "id", po::value<std::uint32_t>(&id), "Number of resource to set, see \"open\".")(
-      "mode,m", po::value<int>(&mode), "Switch to mode (1=raw, 2=cooked).")(
-      "pass", po::value<std::uint32_t>(&passCounter_)->default_value(0),
-      "Bytes to pass unescaped.")("protocol,p", po::value<std::string>(&protocol),
-                                  "Use to narrow Ethernet choice (udp, tcp).");
+      "mode,m", po::value<int>(&asked), "Switch to mode (1=raw, 2=cooked).")(
+      "pass", po::value<std::uint32_t>(&passCounter)->default_value(0), "Bytes to pass unescaped.")(
+      "protocol,p", po::value<std::string>(&protocol), "Use to narrow Ethernet choice (udp, tcp).");
   Parse(args, table);
-  mode_ = mode == 1 ? kRawMode : mode == 2 ? kCookedMode : kShellMode;
+  mode = asked == 1 ? kRawMode : asked == 2 ? kCookedMode : kShellMode;
   if (!address.empty()) {
-    const auto found = server_.FindResource(address, protocol);
+    const auto found = server.FindResource(address, protocol);
     if (!found) throw std::runtime_error("no open resource at " + address);
     id = *found;
   }
-  if (id != linkNumber_) Link(id);
-  Reply(0, mode_ == kShellMode ? std::to_string(linkNumber_) + "\r\n" : std::string());
+  if (id != linkNumber) Link(id);
+  Reply(0, mode == kShellMode ? std::to_string(linkNumber) + "\r\n" : std::string());
 }
 
 void CommandShell::OpenCommand(const std::vector<std::string>& args) {
@@ -223,10 +222,10 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
   }
   if (handshake == "none") parameters->hardwareHandshake = false;
   if (parameters->address.empty()) {
-    Reply(0, server_.ListResources());
+    Reply(0, server.ListResources());
     return;
   }
-  server_.OpenResource(std::move(parameters));
+  server.OpenResource(std::move(parameters));
   Reply(0, "");
 }
 
@@ -237,9 +236,9 @@ void CommandShell::CloseCommand(const std::vector<std::string>& args) {
                       "ID(s) of resource(s) to close.")("all,a", "Close all resources.");
   const auto given = Parse(args, table, {"close"});
   if (given.count("all")) {
-    server_.CloseAllResources();
+    server.CloseAllResources();
   } else {
-    for (const auto id : ids) server_.CloseResource(id);
+    for (const auto id : ids) server.CloseResource(id);
   }
   Reply(0, "");
 }
@@ -254,25 +253,25 @@ void CommandShell::QuitCommand(const std::vector<std::string>& args) {
 }
 
 void CommandShell::AdminCommand(const std::vector<std::string>& args) {
-  std::uint32_t timeout = owner_.IdleTimeout();
+  std::uint32_t timeout = owner.IdleTimeout();
   auto table = Table("Administrative settings and options.");
   table.add_options()("timeout,t",
-                      po::value<std::uint32_t>(&timeout)->implicit_value(owner_.IdleTimeout()),
+                      po::value<std::uint32_t>(&timeout)->implicit_value(owner.IdleTimeout()),
                       "Set timeout for requestor in ms.")("version,v", "Version of dravo.")(
       "compatibility,c", "Compatibility number for pairing with pelko.")(
       "shutdown", "Shut down server.")("restart", "Restart the server.");
   const auto given = Parse(args, table);
-  if (given.count("timeout")) owner_.SetIdleTimeout(timeout);
+  if (given.count("timeout")) owner.SetIdleTimeout(timeout);
   if (given.count("shutdown")) {
-    server_.Shutdown();
+    server.Shutdown();
   } else if (given.count("restart")) {
-    server_.Restart();
+    server.Restart();
   } else if (given.count("version")) {
     Reply(0, std::string(kVersion) + "\r\n");
   } else if (given.count("compatibility")) {
     Reply(0, "1\r\n");
   } else if (given.count("timeout")) {
-    Reply(0, std::to_string(owner_.IdleTimeout()) + "\r\n");
+    Reply(0, std::to_string(owner.IdleTimeout()) + "\r\n");
   } else {
     Reply(0, "");
   }
@@ -292,18 +291,18 @@ void CommandShell::NoIpCommand(const std::vector<std::string>& args) {
       "remembered", "Get if remember assignments is set");
   const auto given = Parse(args, table);
   if (given.empty()) {
-    Reply(0, server_.ListIpRequests());
+    Reply(0, server.ListIpRequests());
   } else if (given.count("listen")) {
-    server_.SetIpListenTimeout(listen);
+    server.SetIpListenTimeout(listen);
     Reply(0, "");
   } else if (given.count("timeout")) {
-    Reply(0, std::to_string(server_.IpListenTimeout()) + "\r\n");
+    Reply(0, std::to_string(server.IpListenTimeout()) + "\r\n");
   } else {
     if (given.count("remember")) {
-      server_.SetRememberAssignments(remember);
+      server.SetRememberAssignments(remember);
       Reply(0, "");
     }
-    if (given.count("remembered")) Reply(0, server_.RememberAssignments() ? "1" : "0");
+    if (given.count("remembered")) Reply(0, server.RememberAssignments() ? "1" : "0");
   }
 }
 
@@ -319,9 +318,9 @@ void CommandShell::AssignCommand(const std::vector<std::string>& args) {
       "Remove a MAC address from memory. Specify \"all\" to remove all.");
   const auto given = Parse(args, table);
   if (given.count("clear")) {
-    server_.AssignIp(clear == "all" ? std::string() : clear, std::string());
+    server.AssignIp(clear == "all" ? std::string() : clear, std::string());
   } else if (given.count("mac") && given.count("address")) {
-    server_.AssignIp(mac, address);
+    server.AssignIp(mac, address);
   }
   Reply(0, "");
 }
@@ -331,10 +330,10 @@ void CommandShell::ResourcesCommand(const std::vector<std::string>& args) {
   table.add_options()("search,s", "Search for hardware resources.");
   const auto given = Parse(args, table);
   if (given.count("search")) {
-    server_.SearchResources();
+    server.SearchResources();
     Reply(0, "");
   } else {
-    Reply(0, server_.ListFound());
+    Reply(0, server.ListFound());
   }
 }
 
@@ -350,11 +349,11 @@ void CommandShell::PingCommand(const std::vector<std::string>& args) {
     return;
   }
   // The pinger answers, one line per echo.
-  server_.StartPing(address, count, owner_.SharedFromThis());
+  server.StartPing(address, count, owner.SharedFromThis());
 }
 
 bool CommandShell::RefuseWithoutMdns() {
-  if (mdnsSupported_) return false;
+  if (mdnsSupported) return false;
   Fail("mDNS not supported on this installation of DRAVO");
   return true;
 }
@@ -367,22 +366,22 @@ void CommandShell::ServerInfoCommand(const std::vector<std::string>& args) {
                       "Name of Service.");
   const auto given = Parse(args, table);
   if (!given.count("name")) return;
-  Reply(0, server_.ServerInfo(boost::algorithm::join(name, " ")));
+  Reply(0, server.ServerInfo(boost::algorithm::join(name, " ")));
 }
 
 void CommandShell::ServerStatusCommand(const std::vector<std::string>&) {
   if (RefuseWithoutMdns()) return;
-  Reply(0, server_.ServerStatus());
+  Reply(0, server.ServerStatus());
 }
 
 void CommandShell::ServersCommand(const std::vector<std::string>&) {
   if (RefuseWithoutMdns()) return;
-  Reply(0, server_.ListServers());
+  Reply(0, server.ListServers());
 }
 
 void CommandShell::ConnectionsCommand(const std::vector<std::string>&) {
   if (RefuseWithoutMdns()) return;
-  Reply(0, server_.ListConnections());
+  Reply(0, server.ListConnections());
 }
 
 void CommandShell::PublishCommand(const std::vector<std::string>& args) {
@@ -407,7 +406,7 @@ void CommandShell::PublishCommand(const std::vector<std::string>& args) {
   }
   if (act) {
     if (given.count("save")) SavePublishSettings(settings);
-    server_.ApplyPublishSettings(settings);
+    server.ApplyPublishSettings(settings);
   }
   Reply(0, "");
 }
@@ -417,12 +416,12 @@ void CommandShell::TeCommand(const std::vector<std::string>& args) {
     Reply(0, "Report error text from last error.\n");
     return;
   }
-  if (lastError_.empty()) {
+  if (lastError.empty()) {
     Reply(0, "");
     return;
   }
-  const std::string text = lastError_ + "\r\n";
-  lastError_.clear();
+  const std::string text = lastError + "\r\n";
+  lastError.clear();
   Reply(0, text);
 }
 
@@ -445,9 +444,9 @@ void CommandShell::CtrlCommand(const std::vector<std::string>& args) {
   for (const auto& [option, parameter] : controls) {
     if (!given.count(option)) continue;
     const int value = parameter == Request::kControlBaud ? baud : stopBits;
-    const int result = server_.Submit(
-        linkNumber_, Request::RequestWithControl(parameter, static_cast<std::uint32_t>(value),
-                                                 owner_.SharedFromThis()));
+    const int result = server.Submit(
+        linkNumber, Request::RequestWithControl(parameter, static_cast<std::uint32_t>(value),
+                                                owner.SharedFromThis()));
     if (result != 0) {
       Reply(result, "");
       return;
