@@ -5,7 +5,6 @@
 #include <string>
 
 #include "core/i_error.hpp"
-#include "resources/resource.hpp"
 #include "shell/request.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_resource.hpp"
@@ -264,12 +263,7 @@ void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unso
 }
 
 void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
-                                  std::shared_ptr<Resource> resource) {
-  OnRequestReady(request, std::shared_ptr<ShellResource>(std::move(resource)));
-}
-
-void CommandShell::OnRequestReady(const std::shared_ptr<Request>& request,
-                                  const std::shared_ptr<ShellResource>& resource) {
+                                  std::shared_ptr<ShellResource> resource) {
   if (!request || !resource) return;
   const auto ours =
       std::find_if(waiting.begin(), waiting.end(),

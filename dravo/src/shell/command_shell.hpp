@@ -14,7 +14,6 @@
 
 struct PublishSettings;
 class Request;
-class Resource;
 class ShellOwner;
 class ShellResource;
 class ShellServer;
@@ -56,9 +55,7 @@ public:
             bool binaryPart = false) override;
   // The resource makes this connection's request its current one.
   void OnRequestReady(std::shared_ptr<Request> request,
-                      std::shared_ptr<Resource> resource) override;
-  void OnRequestReady(const std::shared_ptr<Request>& request,
-                      const std::shared_ptr<ShellResource>& resource);
+                      std::shared_ptr<ShellResource> resource) override;
   // Ends the current request: the resource may serve its next one.
   void FinishRequest() override;
 

@@ -1,15 +1,15 @@
 // Every client connection gets a CommandShell, joined to its connection and to the server
-// core through two small adapters.
-#include "shell/shell.hpp"
-
-#include <mutex>
-#include <stdexcept>
+// core through two small adapters; the server core gets those shells and every resource kind.
+#include "core/composition_root.hpp"
 
 #include "clients/requestor.hpp"
-#include "core/server.hpp"
+#include "resources/resource_factory.hpp"
 #include "shell/command_shell.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_server.hpp"
+
+#include <mutex>
+#include <stdexcept>
 
 namespace {
 
@@ -22,7 +22,7 @@ public:
   void Write(const std::uint8_t* data, std::size_t length) override {
     requestor.Write(data, length);
   }
-  std::shared_ptr<Requestor> SharedFromThis() override { return requestor.SharedFromThis(); }
+  std::shared_ptr<ResourceClient> SharedFromThis() override { return requestor.SharedFromThis(); }
   std::uint32_t IdleTimeout() const override { return requestor.IdleTimeout(); }
   void SetIdleTimeout(std::uint32_t milliseconds) override {
     requestor.SetIdleTimeout(milliseconds);
@@ -74,7 +74,7 @@ public:
   std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
   std::string ListServers() override { Unavailable("mDNS browsing"); }
   std::string ServerStatus() override { Unavailable("mDNS publishing"); }
-  void StartPing(const std::string&, int, std::shared_ptr<Requestor>) override {
+  void StartPing(const std::string&, int, std::shared_ptr<ResourceClient>) override {
     Unavailable("ping");
   }
 
@@ -109,4 +109,8 @@ ShellFactory DefaultShellFactory() {
 void SetDefaultShellFactory(ShellFactory factory) {
   std::lock_guard<std::mutex> lock(factoryLock);
   defaultFactory = std::move(factory);
+}
+
+std::unique_ptr<Server> MakeServerCore() {
+  return std::make_unique<Server>(DefaultShellFactory(), MakeResource);
 }
