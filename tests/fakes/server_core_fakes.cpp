@@ -66,7 +66,7 @@ ShellFactory RecordingShell::Factory() {
 }
 
 void RecordingShell::OnRequestReady(std::shared_ptr<Request> request,
-                                    std::shared_ptr<Resource> resource) {
+                                    std::shared_ptr<ShellResource> resource) {
   ready.push_back(request);
   serving = resource;
   if (writeCommands) resource->QueueWrite(request->commandBytes.data(), request->length);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "clients/requestor.hpp"
+#include "core/server.hpp"
 #include "resources/open_parameters.hpp"
 #include "resources/resource.hpp"
 #include "shell/request.hpp"
@@ -20,7 +21,7 @@ class ScriptedShell : public Shell {
 public:
   ScriptedShell(Requestor& owner, Server& server);
   void Consume(const uint8_t* bytes, size_t length) override;
-  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<Resource>) override {}
+  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<ShellResource>) override {}
   void FinishRequest() override { ++finished; }
   void Unlink() override {
     ++unlinked;
@@ -82,7 +83,7 @@ public:
   explicit RecordingShell(Requestor& owner) : owner(owner) {}
   void Consume(const uint8_t*, size_t) override {}
   void OnRequestReady(std::shared_ptr<Request> request,
-                      std::shared_ptr<Resource> resource) override;
+                      std::shared_ptr<ShellResource> resource) override;
   void FinishRequest() override;
   void Unlink() override {}
   void Send(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
@@ -100,7 +101,7 @@ public:
   bool writeCommands = true;
   std::vector<std::shared_ptr<Request>> ready;
   std::vector<Delivery> deliveries;
-  std::weak_ptr<Resource> serving;
+  std::weak_ptr<ShellResource> serving;
 
 private:
   Requestor& owner;

@@ -20,8 +20,8 @@ public:
     written.append(reinterpret_cast<const char*>(data), length);
   }
   // Requests only keep a weak reference; this token stands for the connection object.
-  std::shared_ptr<Requestor> SharedFromThis() override {
-    return std::shared_ptr<Requestor>(token, static_cast<Requestor*>(nullptr));
+  std::shared_ptr<ResourceClient> SharedFromThis() override {
+    return std::shared_ptr<ResourceClient>(token, static_cast<ResourceClient*>(nullptr));
   }
   std::uint32_t IdleTimeout() const override { return idleTimeout; }
   bool Closed() const override { return closed; }
@@ -104,7 +104,7 @@ public:
   std::string ServerInfo(const std::string& name) override { return "info " + name; }
   std::string ListServers() override { return "other dravo\n"; }
   std::string ServerStatus() override { return "host dravo, false"; }
-  void StartPing(const std::string& address, int count, std::shared_ptr<Requestor>) override {
+  void StartPing(const std::string& address, int count, std::shared_ptr<ResourceClient>) override {
     if (pingFails) throw std::runtime_error("socket: Operation not permitted");
     Log("ping " + address + " " + std::to_string(count));
   }

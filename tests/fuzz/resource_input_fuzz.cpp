@@ -18,7 +18,7 @@ namespace {
 class CountingShell : public Shell {
 public:
   void Consume(const uint8_t*, size_t) override {}
-  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<Resource> resource) override {
+  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<ShellResource> resource) override {
     serving = resource;
   }
   void FinishRequest() override {
@@ -37,7 +37,7 @@ public:
 
   uint32_t mode = 2;
   size_t delivered = 0;
-  std::weak_ptr<Resource> serving;
+  std::weak_ptr<ShellResource> serving;
 };
 
 class QuietRequestor : public Requestor {

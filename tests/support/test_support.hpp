@@ -2,6 +2,7 @@
 // thread of its own, and TLS and UDP clients whose every step has a deadline.
 #pragma once
 
+#include "core/composition_root.hpp"
 #include "core/server.hpp"
 #include "settings/publish_settings.hpp"
 

@@ -2,15 +2,15 @@
 // the ordered write queue, and closing.
 #include "clients/requestor.hpp"
 
+#include "clients/requestor_server.hpp"
 #include "core/i_error.hpp"
-#include "core/server.hpp"
 #include "core/windows_version.hpp"
-#include "resources/resource.hpp"
 #include "shell/request.hpp"
+#include "shell/shell_resource.hpp"
 
 #include <boost/asio/post.hpp>
 
-Requestor::Requestor(boost::asio::io_context& context, Server& owner)
+Requestor::Requestor(boost::asio::io_context& context, RequestorServer& owner)
     : io(context),
       server(owner),
       idleTimer(context),
@@ -39,17 +39,21 @@ void Requestor::OnRead(const boost::system::error_code& error, size_t count) {
     Close();
     return;
   }
+  if (Consume(receiveBuffer.data(), count)) StartRead();
+}
+
+bool Requestor::Consume(const uint8_t* bytes, size_t count) {
   ArmIdleTimer(std::chrono::milliseconds(idleTimeout));
   try {
-    shell->Consume(receiveBuffer.data(), count);
+    shell->Consume(bytes, count);
   } catch (const IError&) {
     Close();  // the client asked to quit
-    return;
+    return false;
   } catch (const std::exception&) {
     Close();  // a failing shell ends this one client, never the server
-    return;
+    return false;
   }
-  if (!closed) StartRead();
+  return !closed;
 }
 
 void Requestor::SetIdleTimeout(uint32_t milliseconds) {
@@ -58,7 +62,7 @@ void Requestor::SetIdleTimeout(uint32_t milliseconds) {
 }
 
 void Requestor::OnRequestReady(std::shared_ptr<Request> request,
-                               std::shared_ptr<Resource> resource) {
+                               std::shared_ptr<ShellResource> resource) {
   if (closed) {
     // Nobody is left to take the reply: the resource serves its next request at once.
     if (resource) resource->RequestDone();
@@ -72,6 +76,13 @@ void Requestor::OnRequestReady(std::shared_ptr<Request> request,
     if (resource) resource->RequestDone();
   }
 }
+
+void Requestor::Deliver(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
+                        bool binaryPart) {
+  shell->Send(bytes, length, unsolicited, replyComplete, binaryPart);
+}
+
+bool Requestor::RawMode() const { return shell->Mode() == 1; }  // 1: raw (Shell::Mode)
 
 void Requestor::Write(const uint8_t* data, size_t length) {
   if (closed || length == 0) return;

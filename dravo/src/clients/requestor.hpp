@@ -2,6 +2,7 @@
 // write queue and shell. Derived classes know how to read from and write to their carrier.
 #pragma once
 
+#include "resources/resource_client.hpp"
 #include "shell/shell.hpp"
 
 #include <boost/asio/io_context.hpp>
@@ -17,23 +18,23 @@
 #include <vector>
 
 class Request;
-class Resource;
-class Server;
+class RequestorServer;
+class ShellResource;
 
-class Requestor : public std::enable_shared_from_this<Requestor> {
+class Requestor : public std::enable_shared_from_this<Requestor>, public ResourceClient {
 public:
   static constexpr size_t kReceiveSize = 449;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
   // A client that lets this much output pile up unread is closed rather than held in memory.
   static constexpr size_t kMaxWriteBacklog = 1 << 20;
 
-  Requestor(boost::asio::io_context& io, Server& server);
+  Requestor(boost::asio::io_context& io, RequestorServer& server);
   virtual ~Requestor();
   Requestor(const Requestor&) = delete;
   Requestor& operator=(const Requestor&) = delete;
 
   // Idempotent: ends the request in progress, unlinks, and has the server forget this client.
-  virtual void Close();
+  void Close() override;
   virtual std::string Protocol() const = 0;
   virtual uint16_t Port() const = 0;
   virtual std::string Address() const = 0;
@@ -42,12 +43,17 @@ public:
   // Queues a copy of the bytes; blocks go out in order, one write at a time.
   void Write(const uint8_t* data, size_t length);
 
-  // Completion of every read (TLS) and the muxer's delivery of a datagram (UDP).
+  // Completion of every read of the carrier into the receive buffer.
   void OnRead(const boost::system::error_code& error, size_t count);
   // Posted by a resource when this client's queued request becomes its current one.
-  void OnRequestReady(std::shared_ptr<Request> request, std::shared_ptr<Resource> resource);
+  void OnRequestReady(std::shared_ptr<Request> request,
+                      std::shared_ptr<ShellResource> resource) override;
+  // Controller bytes from a resource, for the shell.
+  void Deliver(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
+               bool binaryPart) override;
+  bool RawMode() const override;
 
-  bool Closed() const { return closed; }
+  bool Closed() const override { return closed; }
   Shell& GetShell() { return *shell; }
   // Milliseconds without received bytes before the client is closed; 0 means no limit.
   uint32_t IdleTimeout() const { return idleTimeout; }
@@ -56,6 +62,8 @@ public:
   std::array<uint8_t, kReceiveSize>& ReceiveBuffer() { return receiveBuffer; }
 
 protected:
+  // Hands received bytes to the shell; false when the client is closed by then.
+  bool Consume(const uint8_t* bytes, size_t count);
   // Arms the idle timer to close the client after `timeout`; 0 disarms it.
   void ArmIdleTimer(std::chrono::milliseconds timeout);
   // Sends the front block of the write queue; its completion calls OnWritten.
@@ -66,7 +74,7 @@ protected:
   void WriteNext();
 
   boost::asio::io_context& io;
-  Server& server;
+  RequestorServer& server;
   std::deque<std::shared_ptr<const std::vector<uint8_t>>> writeQueue;
 
 private:

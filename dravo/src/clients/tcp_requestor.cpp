@@ -1,11 +1,11 @@
 // Accepting, handshaking, reading and writing one TLS client.
 #include "clients/tcp_requestor.hpp"
 
-#include "core/server.hpp"
+#include "clients/requestor_server.hpp"
 
 #include <boost/asio/write.hpp>
 
-TcpRequestor::TcpRequestor(boost::asio::io_context& context, Server& owner)
+TcpRequestor::TcpRequestor(boost::asio::io_context& context, RequestorServer& owner)
     : Requestor(context, owner), socket(context) {}
 
 void TcpRequestor::OnAccept(const boost::system::error_code& error) {

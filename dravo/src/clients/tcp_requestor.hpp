@@ -12,7 +12,7 @@
 
 class TcpRequestor final : public Requestor {
 public:
-  TcpRequestor(boost::asio::io_context& io, Server& server);
+  TcpRequestor(boost::asio::io_context& io, RequestorServer& server);
 
   void Close() override;
   std::string Protocol() const override { return "tcp"; }

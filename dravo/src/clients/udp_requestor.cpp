@@ -1,12 +1,14 @@
 // Sending a UDP client's replies and leaving the muxer on close.
 #include "clients/udp_requestor.hpp"
 
-#include "clients/udp_socket_muxer.hpp"
-
-UdpRequestor::UdpRequestor(boost::asio::io_context& context, Server& owner,
-                           std::weak_ptr<UdpSocketMuxer> from,
+UdpRequestor::UdpRequestor(boost::asio::io_context& context, RequestorServer& owner,
+                           std::weak_ptr<UdpCarrier> from,
                            const boost::asio::ip::udp::endpoint& endpoint)
     : Requestor(context, owner), muxer(std::move(from)), client(endpoint) {}
+
+void UdpRequestor::OnDatagram(const uint8_t* bytes, size_t length) {
+  if (!Closed()) Consume(bytes, length);
+}
 
 void UdpRequestor::WriteFront() {
   const auto socketOwner = muxer.lock();

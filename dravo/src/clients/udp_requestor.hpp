@@ -3,25 +3,26 @@
 #pragma once
 
 #include "clients/requestor.hpp"
+#include "clients/udp_carrier.hpp"
 
 #include <boost/asio/ip/udp.hpp>
 
-class UdpSocketMuxer;
-
 class UdpRequestor final : public Requestor {
 public:
-  UdpRequestor(boost::asio::io_context& io, Server& server, std::weak_ptr<UdpSocketMuxer> muxer,
-               const boost::asio::ip::udp::endpoint& client);
+  UdpRequestor(boost::asio::io_context& io, RequestorServer& server,
+               std::weak_ptr<UdpCarrier> muxer, const boost::asio::ip::udp::endpoint& client);
 
   void Close() override;
   std::string Protocol() const override { return "udp"; }
   uint16_t Port() const override { return client.port(); }
   std::string Address() const override { return client.address().to_string(); }
   void StartRead() override {}  // the muxer delivers
+  // One datagram from the client, handed over by the muxer.
+  void OnDatagram(const uint8_t* bytes, size_t length);
 
 private:
   void WriteFront() override;
 
-  std::weak_ptr<UdpSocketMuxer> muxer;
+  std::weak_ptr<UdpCarrier> muxer;
   boost::asio::ip::udp::endpoint client;
 };

@@ -1,15 +1,13 @@
 // Receiving on the server's UDP port and dispatching datagrams to their clients.
 #include "clients/udp_socket_muxer.hpp"
 
+#include "clients/requestor_server.hpp"
 #include "clients/udp_requestor.hpp"
-#include "core/server.hpp"
 
 #include <boost/system/system_error.hpp>
 
-#include <cstring>
-
 UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::string& address,
-                               Server& owner)
+                               RequestorServer& owner)
     : io(context), socket(context), listenAddress(address), server(owner) {
   const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
   boost::system::error_code error;
@@ -40,8 +38,7 @@ void UdpSocketMuxer::OnReceive(const boost::system::error_code& error, size_t co
     server.AddRequestor(requestor);
   }
   const auto client = requestor;  // the entry may go while the shell runs (quit)
-  std::memcpy(client->ReceiveBuffer().data(), receiveBuffer.data(), count);
-  client->OnRead({}, count);
+  client->OnDatagram(receiveBuffer.data(), count);
   StartReceive();
 }
 

@@ -2,6 +2,8 @@
 // requestor of its sender (address and port), making one for a new sender.
 #pragma once
 
+#include "clients/udp_carrier.hpp"
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
@@ -10,22 +12,22 @@
 #include <memory>
 #include <string>
 
-class Server;
+class RequestorServer;
 class UdpRequestor;
 
-class UdpSocketMuxer : public std::enable_shared_from_this<UdpSocketMuxer> {
+class UdpSocketMuxer : public std::enable_shared_from_this<UdpSocketMuxer>, public UdpCarrier {
 public:
   static constexpr size_t kMaxDatagram = 449;
 
   // Binds the listen address, UDP port 23; raises "bind" (or the address's parse error).
-  UdpSocketMuxer(boost::asio::io_context& io, const std::string& listenAddress, Server& server);
+  UdpSocketMuxer(boost::asio::io_context& io, const std::string& listenAddress,
+                 RequestorServer& server);
 
   void StartReceive();
   void Close();
-  bool Closed() const { return closed; }
-  boost::asio::ip::udp::socket& Socket() { return socket; }
-  // Drops the sender's entry if it still names this requestor, so its next datagram starts afresh.
-  void Forget(const boost::asio::ip::udp::endpoint& client, const UdpRequestor* requestor);
+  bool Closed() const override { return closed; }
+  boost::asio::ip::udp::socket& Socket() override { return socket; }
+  void Forget(const boost::asio::ip::udp::endpoint& client, const UdpRequestor* requestor) override;
   size_t ClientCount() const { return clients.size(); }
 
 private:
@@ -39,6 +41,6 @@ private:
   // One byte more than a datagram may hold: Linux truncates silently, so a full buffer
   // is how an oversized datagram shows itself.
   std::array<uint8_t, kMaxDatagram + 1> receiveBuffer{};
-  Server& server;
+  RequestorServer& server;
   bool closed = false;
 };

@@ -2,6 +2,7 @@
 // core, serves, and builds a fresh core for every restart until it is stopped.
 #include "dravo.hpp"
 
+#include "core/composition_root.hpp"
 #include "core/server.hpp"
 #include "core/windows_version.hpp"
 #include "platform/descriptor_limit.hpp"
@@ -65,7 +66,7 @@ void Dravo::Run(std::shared_ptr<std::vector<std::string>>) {
     running = true;
     int state = Server::kRestart;
     while (state == Server::kRestart) {
-      auto core = std::make_unique<Server>();
+      auto core = MakeServerCore();
       Server* serving = nullptr;
       {
         std::lock_guard<std::mutex> lock(stateLock);

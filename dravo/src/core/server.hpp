@@ -3,8 +3,11 @@
 // Built, run and destroyed once per start or restart of the server.
 #pragma once
 
+#include "clients/requestor_server.hpp"
 #include "resources/open_parameters.hpp"
 #include "resources/resource.hpp"
+#include "resources/resource_factory.hpp"
+#include "resources/resource_table.hpp"
 #include "shell/shell.hpp"
 
 #include <boost/asio/io_context.hpp>
@@ -32,7 +35,15 @@ class UdpSocketMuxer;
 class ZeroconfManager;
 struct PublishSettings;
 
-class Server {
+class Server;
+
+// The shell each client connection gets, and the resource of each kind the table opens.
+using ShellFactory =
+    std::function<std::unique_ptr<Shell>(Requestor& owner, Server& server, bool mdnsSupported)>;
+using ResourceFactory = std::function<std::shared_ptr<Resource>(
+    uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id)>;
+
+class Server : public RequestorServer, public ResourceTable {
 public:
   static constexpr int kShutdown = 0;
   static constexpr int kRestart = 1;
@@ -40,8 +51,7 @@ public:
   // How long a TLS client may take over its handshake before it is closed.
   static constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
 
-  explicit Server(ShellFactory shells = DefaultShellFactory(),
-                  ResourceFactory resources = MakeResource);
+  explicit Server(ShellFactory shells, ResourceFactory resources = MakeResource);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -57,18 +67,20 @@ public:
   void ApplyPublishSettings(const PublishSettings& settings);
 
   // The client list.
-  void AddRequestor(std::shared_ptr<Requestor> requestor);
-  void RemoveRequestor(const std::shared_ptr<Requestor>& requestor);
+  void AddRequestor(std::shared_ptr<Requestor> requestor) override;
+  void RemoveRequestor(const std::shared_ptr<Requestor>& requestor) override;
   const std::list<std::shared_ptr<Requestor>>& Requestors() const { return requestors; }
   // Called by every accept completion: posts the listener's next accept, after a pause
   // when the system ran short of descriptors or buffers, and never once closing.
-  void ContinueAccept(const TcpRequestor* requestor, const boost::system::error_code& error);
+  void ContinueAccept(const TcpRequestor* requestor,
+                      const boost::system::error_code& error) override;
 
   // The resource table.
   int Submit(uint32_t linkId, std::shared_ptr<Request> request);
   void OpenResource(std::unique_ptr<OpenParameters> parameters);
-  void OnResourceOpened(std::shared_ptr<Resource> resource, const boost::system::error_code& error);
-  void CloseResource(uint32_t id);
+  void OnResourceOpened(std::shared_ptr<Resource> resource,
+                        const boost::system::error_code& error) override;
+  void CloseResource(uint32_t id) override;
   void CloseAllResources();
   std::string ListResources() const;
   // The lowest id with that address (and kind word, unless `protocol` is empty).
@@ -79,10 +91,10 @@ public:
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }
   // The TLS context for the next client; rebuilt when the certificate or key file changed.
-  std::shared_ptr<boost::asio::ssl::context> TlsContext();
-  std::chrono::milliseconds HandshakeTimeout() const { return handshakeTimeout; }
+  std::shared_ptr<boost::asio::ssl::context> TlsContext() override;
+  std::chrono::milliseconds HandshakeTimeout() const override { return handshakeTimeout; }
   void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
-  std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported);
+  std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported) override;
 
 private:
   struct Listener {

@@ -2,12 +2,7 @@
 // the sorting of controller input, the subscriber sets and their fan-out, and closing when unused.
 #include "resources/resource.hpp"
 
-#include "clients/requestor.hpp"
-#include "core/server.hpp"
-#include "resources/tcp_resource.hpp"
-#include "resources/udp_resource.hpp"
 #include "shell/request.hpp"
-#include "shell/shell.hpp"
 
 #include <boost/asio/post.hpp>
 
@@ -21,12 +16,12 @@ namespace {
 // A controller reply that carries this before its prompt is not for any client.
 constexpr uint8_t kMarker[] = {0x50, 0x11, 0x01};
 
-bool Live(const std::shared_ptr<Requestor>& requestor) { return requestor && !requestor->Closed(); }
+bool Live(const std::shared_ptr<ResourceClient>& client) { return client && !client->Closed(); }
 
 }  // namespace
 
-Resource::Resource(boost::asio::io_context& context, Server& owner, uint32_t resourceId)
-    : io(context), server(owner), id(resourceId), idleTimer(context) {}
+Resource::Resource(boost::asio::io_context& context, ResourceTable& table, uint32_t resourceId)
+    : io(context), server(table), id(resourceId), idleTimer(context) {}
 
 void Resource::Open(const OpenParameters& parameters) { address = parameters.address; }
 
@@ -276,18 +271,18 @@ void Resource::Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length
       set.erase(entry);
       continue;
     }
-    if (!requestor->Closed()) requestor->GetShell().Send(bytes, length, true, false);
+    if (!requestor->Closed()) requestor->Deliver(bytes, length, true, false, false);
   }
 }
 
-void Resource::SendOwner(const std::shared_ptr<Requestor>& current, const uint8_t* bytes,
+void Resource::SendOwner(const std::shared_ptr<ResourceClient>& current, const uint8_t* bytes,
                          size_t length, bool complete, bool binaryPart) {
-  if (Live(current)) current->GetShell().Send(bytes, length, false, complete, binaryPart);
+  if (Live(current)) current->Deliver(bytes, length, false, complete, binaryPart);
 }
 
 void Resource::ProcessInput(size_t count) {
   const auto current = owner.lock();
-  if (current && current->GetShell().Mode() == 1) {
+  if (current && current->RawMode()) {
     SendOwner(current, readBuffer.data(), count, false, false);
     return;
   }
@@ -352,16 +347,4 @@ void Resource::ProcessInput(size_t count) {
     }
   }
   if (unsolicitedCount != 0) Broadcast(messages, unsolicited.data(), unsolicitedCount);
-}
-
-std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server,
-                                       uint32_t id) {
-  switch (kind) {
-    case 0:
-      return std::make_shared<TcpResource>(io, server, id);
-    case 1:
-      return std::make_shared<UdpResource>(io, server, id);
-    default:
-      return nullptr;  // serial ports and PCI cards are not served by this server yet
-  }
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "resources/open_parameters.hpp"
+#include "resources/resource_client.hpp"
+#include "resources/resource_table.hpp"
 #include "shell/shell_resource.hpp"
 
 #include <boost/asio/error.hpp>
@@ -16,33 +18,30 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 class Request;
-class Requestor;
-class Server;
 
 class Resource : public std::enable_shared_from_this<Resource>, public ShellResource {
 public:
   static constexpr size_t kBufferSize = 512;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
 
-  // Ordered by the requestor's control block, so an expired entry can still be found and erased.
+  // Ordered by the client's control block, so an expired entry can still be found and erased.
   using SubscriberSet =
-      std::set<std::weak_ptr<Requestor>, std::owner_less<std::weak_ptr<Requestor>>>;
+      std::set<std::weak_ptr<ResourceClient>, std::owner_less<std::weak_ptr<ResourceClient>>>;
 
-  Resource(boost::asio::io_context& io, Server& server, uint32_t id);
+  Resource(boost::asio::io_context& io, ResourceTable& table, uint32_t id);
   virtual ~Resource() = default;
   Resource(const Resource&) = delete;
   Resource& operator=(const Resource&) = delete;
 
   // 0 TCP, 1 UDP, 2 serial, 3 PCI.
   virtual uint32_t Kind() const = 0;
-  // Stores the address; a transport then opens and posts Server::OnResourceOpened(self, error).
+  // Stores the address; a transport then opens and reports the end of it (ReportOpened).
   virtual void Open(const OpenParameters& parameters);
   // The server has forgotten the resource: cancels the idle timer and posts the transport's close.
   // Nothing is written, read or timed afterwards.
@@ -109,7 +108,7 @@ protected:
   void ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolved);
 
   boost::asio::io_context& io;
-  Server& server;
+  ResourceTable& server;  // the server's table of open resources
   uint32_t id;
   std::string address;
   std::array<uint8_t, kBufferSize> readBuffer{};
@@ -123,7 +122,7 @@ private:
   void OnIdleTimer(const boost::system::error_code& error);
   void Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length);
   // Delivers reply bytes to the owner, when it is still open.
-  void SendOwner(const std::shared_ptr<Requestor>& owner, const uint8_t* bytes, size_t length,
+  void SendOwner(const std::shared_ptr<ResourceClient>& owner, const uint8_t* bytes, size_t length,
                  bool complete, bool binaryPart);
   static size_t PruneSubscribers(SubscriberSet& set, bool closeAll);
   SubscriberSet* SetOf(int code);
@@ -134,7 +133,7 @@ private:
   size_t unsolicitedCount = 0;
   std::array<uint8_t, kBufferSize> response{};
   size_t responseCount = 0;
-  std::weak_ptr<Requestor> owner;
+  std::weak_ptr<ResourceClient> owner;
   std::deque<std::vector<uint8_t>> writeQueue;
   std::deque<std::shared_ptr<Request>> requestQueue;
   uint32_t idleTimeout = kDefaultIdleTimeout;
@@ -167,10 +166,3 @@ void Resource::ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolv
     ReportOpened(boost::asio::error::no_memory);
   }
 }
-
-using ResourceFactory = std::function<std::shared_ptr<Resource>(
-    uint32_t kind, boost::asio::io_context& io, Server& server, uint32_t id)>;
-
-// The resource of the given kind, or null for a kind this server cannot open.
-std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server,
-                                       uint32_t id);

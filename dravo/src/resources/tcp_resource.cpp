@@ -9,8 +9,8 @@
 namespace asio = boost::asio;
 using asio::ip::tcp;
 
-TcpResource::TcpResource(asio::io_context& context, Server& owner, uint32_t resourceId)
-    : Resource(context, owner, resourceId), socket(context), resolver(context) {}
+TcpResource::TcpResource(asio::io_context& context, ResourceTable& table, uint32_t resourceId)
+    : Resource(context, table, resourceId), socket(context), resolver(context) {}
 
 bool TcpResource::Matches(const OpenParameters& parameters) const {
   return parameters.kind == 0 && Resource::Matches(parameters);

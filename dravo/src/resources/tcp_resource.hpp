@@ -7,7 +7,7 @@
 
 class TcpResource : public Resource {
 public:
-  TcpResource(boost::asio::io_context& io, Server& server, uint32_t id);
+  TcpResource(boost::asio::io_context& io, ResourceTable& table, uint32_t id);
   uint32_t Kind() const override { return 0; }
   // Resolves the address (IPv4), connects to the first result and starts reading.
   void Open(const OpenParameters& parameters) override;

@@ -9,8 +9,8 @@
 namespace asio = boost::asio;
 using asio::ip::udp;
 
-UdpResource::UdpResource(asio::io_context& context, Server& owner, uint32_t resourceId)
-    : Resource(context, owner, resourceId), socket(context), resolver(context) {}
+UdpResource::UdpResource(asio::io_context& context, ResourceTable& table, uint32_t resourceId)
+    : Resource(context, table, resourceId), socket(context), resolver(context) {}
 
 bool UdpResource::Matches(const OpenParameters& parameters) const {
   return parameters.kind == 1 && Resource::Matches(parameters);

@@ -8,7 +8,7 @@
 
 class UdpResource : public Resource {
 public:
-  UdpResource(boost::asio::io_context& io, Server& server, uint32_t id);
+  UdpResource(boost::asio::io_context& io, ResourceTable& table, uint32_t id);
   uint32_t Kind() const override { return 1; }
   // Resolves the address (IPv4) and opens the socket; reading starts with the first write.
   void Open(const OpenParameters& parameters) override;

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "core/i_error.hpp"
-#include "resources/resource.hpp"
 #include "shell/request.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_resource.hpp"
@@ -19,43 +18,43 @@ constexpr std::uint8_t kSemicolon = ';';
 constexpr int kFailure = -1;
 }  // namespace
 
-CommandShell::CommandShell(ShellOwner& owner, ShellServer& server, bool mdnsSupported)
-    : owner_(owner), server_(server), mdnsSupported_(mdnsSupported) {
-  line_.reserve(Request::kMaxLength);
+CommandShell::CommandShell(ShellOwner& connection, ShellServer& core, bool mdns)
+    : owner(connection), server(core), mdnsSupported(mdns) {
+  line.reserve(Request::kMaxLength);
 }
 
 CommandShell::~CommandShell() = default;
 
 void CommandShell::Consume(const std::uint8_t* bytes, std::size_t length) {
-  for (std::size_t i = 0; i < length && !owner_.Closed(); ++i) ConsumeByte(bytes[i]);
-  if (owner_.Closed()) return;
-  if (mode_ == kRawMode && !line_.empty()) FlushRaw();
+  for (std::size_t i = 0; i < length && !owner.Closed(); ++i) ConsumeByte(bytes[i]);
+  if (owner.Closed()) return;
+  if (mode == kRawMode && !line.empty()) FlushRaw();
 }
 
 void CommandShell::ConsumeByte(std::uint8_t byte) {
-  previousByte_ = currentByte_;
-  currentByte_ = byte;
-  if (passCounter_ > 0) {
-    --passCounter_;
+  previousByte = currentByte;
+  currentByte = byte;
+  if (passCounter > 0) {
+    --passCounter;
   } else {
     if (byte == kEsc) return;
-    if (previousByte_ == kEsc) {
+    if (previousByte == kEsc) {
       Escape(byte);
       return;
     }
   }
-  switch (mode_) {
+  switch (mode) {
     case kShellMode:
       if (byte == kBs) {
-        if (!overflow_ && !line_.empty()) line_.pop_back();
+        if (!overflow && !line.empty()) line.pop_back();
       } else if (byte == kCr) {
-        const bool overflow = overflow_;
-        const std::string line(line_.begin(), line_.end());
+        const bool tooLong = overflow;
+        const std::string text(line.begin(), line.end());
         EmptyLine();
-        if (overflow) {
+        if (tooLong) {
           Fail("line too long");
         } else {
-          ExecuteLine(reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
+          ExecuteLine(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
         }
       } else {
         Append(byte, kLineLimit);
@@ -70,7 +69,7 @@ void CommandShell::ConsumeByte(std::uint8_t byte) {
       }
       break;
     default:
-      line_.push_back(byte);
+      line.push_back(byte);
       break;
   }
 }
@@ -79,12 +78,12 @@ void CommandShell::Escape(std::uint8_t letter) {
   // Raw bytes received before an escape that leaves raw mode are data the client sent, not a
   // partial line: they are written whatever chunk they arrived in.
   const bool leavesRaw =
-      mode_ == kRawMode && (letter == 'C' || letter == 'c' || letter == 'S' || letter == 's');
-  if (leavesRaw && !line_.empty()) FlushRaw();
+      mode == kRawMode && (letter == 'C' || letter == 'c' || letter == 'S' || letter == 's');
+  if (leavesRaw && !line.empty()) FlushRaw();
   switch (letter) {
     case 'C':
     case 'c':
-      mode_ = kCookedMode;
+      mode = kCookedMode;
       // The client gave up on every reply it waits for (the library does this after a
       // timeout); a late reply must not be taken for the answer to its next command.
       WithdrawRequests();
@@ -100,15 +99,15 @@ void CommandShell::Escape(std::uint8_t letter) {
       break;
     case 'M':
     case 'm':
-      SetMessages(!messages_);
+      SetMessages(!messages);
       break;
     case 'D':
     case 'd':
-      SetDataRecords(!dataRecords_);
+      SetDataRecords(!dataRecords);
       break;
     case 'I':
     case 'i':
-      SetInterrupts(!interrupts_);
+      SetInterrupts(!interrupts);
       break;
     default:
       // Unknown letters, the keep-alive ESC k among them, only count as traffic.
@@ -116,54 +115,54 @@ void CommandShell::Escape(std::uint8_t letter) {
   }
 }
 
-void CommandShell::SetMode(std::uint32_t mode) {
-  if (mode_ == mode) return;
-  mode_ = mode;
+void CommandShell::SetMode(std::uint32_t next) {
+  if (mode == next) return;
+  mode = next;
   EmptyLine();
 }
 
 void CommandShell::EmptyLine() {
-  line_.clear();
-  overflow_ = false;
+  line.clear();
+  overflow = false;
 }
 
 void CommandShell::Append(std::uint8_t byte, std::size_t limit) {
-  if (overflow_) return;
-  if (line_.size() >= limit) {
-    overflow_ = true;
-    line_.clear();
+  if (overflow) return;
+  if (line.size() >= limit) {
+    overflow = true;
+    line.clear();
     return;
   }
-  line_.push_back(byte);
+  line.push_back(byte);
 }
 
 void CommandShell::FrameCooked() {
-  if (overflow_) {
+  if (overflow) {
     EmptyLine();
     Fail("command too long");
     return;
   }
-  line_.push_back(kCr);
-  SubmitCommand(line_.data(), line_.size());
+  line.push_back(kCr);
+  SubmitCommand(line.data(), line.size());
   EmptyLine();
 }
 
 void CommandShell::FlushRaw() {
-  const auto resource = servingResource_.lock();
+  const auto resource = servingResource.lock();
   if (HasWaiting()) {
     // An earlier request of ours has not started yet: these bytes go after it.
-    if (rawBacklog_.size() + line_.size() > kRawBacklogLimit) {
+    if (rawBacklog.size() + line.size() > kRawBacklogLimit) {
       Fail("raw data waiting exceeds limit");
     } else {
-      rawBacklog_.insert(rawBacklog_.end(), line_.begin(), line_.end());
+      rawBacklog.insert(rawBacklog.end(), line.begin(), line.end());
     }
   } else if (resource) {
-    resource->QueueWrite(line_.data(), line_.size());
+    resource->QueueWrite(line.data(), line.size());
   } else {
-    const std::size_t first = std::min(line_.size(), Request::kMaxLength);
-    rawBacklog_.clear();
-    if (SubmitCommand(line_.data(), first)) {
-      rawBacklog_.assign(line_.begin() + static_cast<std::ptrdiff_t>(first), line_.end());
+    const std::size_t first = std::min(line.size(), Request::kMaxLength);
+    rawBacklog.clear();
+    if (SubmitCommand(line.data(), first)) {
+      rawBacklog.assign(line.begin() + static_cast<std::ptrdiff_t>(first), line.end());
     }
   }
   EmptyLine();
@@ -171,38 +170,38 @@ void CommandShell::FlushRaw() {
 
 bool CommandShell::SubmitCommand(const std::uint8_t* bytes, std::size_t length) {
   HasWaiting();
-  if (waiting_.size() >= kWaitingLimit) {
+  if (waiting.size() >= kWaitingLimit) {
     Fail("too many requests waiting");
     return false;
   }
-  auto request = std::make_shared<Request>(bytes, length, owner_.SharedFromThis());
-  const int result = server_.Submit(linkNumber_, request);
+  auto request = std::make_shared<Request>(bytes, length, owner.SharedFromThis());
+  const int result = server.Submit(linkNumber, request);
   if (result != 0) {
     Reply(result, "");
     return false;
   }
-  waiting_.push_back(request);
+  waiting.push_back(request);
   return true;
 }
 
 bool CommandShell::HasWaiting() {
-  waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
-                                [](const std::weak_ptr<Request>& r) { return r.expired(); }),
-                 waiting_.end());
-  return !waiting_.empty();
+  waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
+                               [](const std::weak_ptr<Request>& r) { return r.expired(); }),
+                waiting.end());
+  return !waiting.empty();
 }
 
 void CommandShell::WithdrawRequests() {
-  for (const auto& waiting : waiting_) {
-    if (const auto request = waiting.lock()) request->Withdraw();
+  for (const auto& entry : waiting) {
+    if (const auto request = entry.lock()) request->Withdraw();
   }
-  waiting_.clear();
-  rawBacklog_.clear();
+  waiting.clear();
+  rawBacklog.clear();
   FinishRequest();
 }
 
 void CommandShell::Fail(const std::string& text) {
-  lastError_ = text;
+  lastError = text;
   Reply(kFailure, "");
 }
 
@@ -212,39 +211,39 @@ void CommandShell::Link(std::uint32_t number) {
   Unlink();
   if (number == 0) return;
   const int result =
-      server_.Submit(number, Request::RequestWithOp(Request::kJoinLinked, owner_.SharedFromThis()));
-  linkNumber_ = result == 0 ? number : 0;
+      server.Submit(number, Request::RequestWithOp(Request::kJoinLinked, owner.SharedFromThis()));
+  linkNumber = result == 0 ? number : 0;
 }
 
 void CommandShell::Unlink() {
-  if (linkNumber_ == 0) return;
+  if (linkNumber == 0) return;
   WithdrawRequests();
-  auto request = Request::RequestWithOp(Request::kLeaveLinked, owner_.SharedFromThis());
-  if (messages_) request->PushOp(Request::kLeaveMessages);
-  if (dataRecords_) request->PushOp(Request::kLeaveRecords);
-  if (interrupts_) request->PushOp(Request::kLeaveInterrupts);
-  messages_ = dataRecords_ = interrupts_ = false;
-  server_.Submit(linkNumber_, request);
-  linkNumber_ = 0;
+  auto request = Request::RequestWithOp(Request::kLeaveLinked, owner.SharedFromThis());
+  if (messages) request->PushOp(Request::kLeaveMessages);
+  if (dataRecords) request->PushOp(Request::kLeaveRecords);
+  if (interrupts) request->PushOp(Request::kLeaveInterrupts);
+  messages = dataRecords = interrupts = false;
+  server.Submit(linkNumber, request);
+  linkNumber = 0;
 }
 
 bool CommandShell::SetSubscription(bool& flag, bool on, int joinCode, int leaveCode) {
-  const auto request = Request::RequestWithOp(on ? joinCode : leaveCode, owner_.SharedFromThis());
-  if (server_.Submit(linkNumber_, request) != 0) return false;
+  const auto request = Request::RequestWithOp(on ? joinCode : leaveCode, owner.SharedFromThis());
+  if (server.Submit(linkNumber, request) != 0) return false;
   flag = on;
   return true;
 }
 
 void CommandShell::SetMessages(bool on) {
-  SetSubscription(messages_, on, Request::kJoinMessages, Request::kLeaveMessages);
+  SetSubscription(messages, on, Request::kJoinMessages, Request::kLeaveMessages);
 }
 
 void CommandShell::SetDataRecords(bool on) {
-  SetSubscription(dataRecords_, on, Request::kJoinRecords, Request::kLeaveRecords);
+  SetSubscription(dataRecords, on, Request::kJoinRecords, Request::kLeaveRecords);
 }
 
 void CommandShell::SetInterrupts(bool on) {
-  SetSubscription(interrupts_, on, Request::kJoinInterrupts, Request::kLeaveInterrupts);
+  SetSubscription(interrupts, on, Request::kJoinInterrupts, Request::kLeaveInterrupts);
 }
 
 void CommandShell::Reply(int code, const std::string& text) {
@@ -255,51 +254,46 @@ void CommandShell::Reply(int code, const std::string& text) {
 
 void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
                         bool replyComplete, bool binaryPart) {
-  if (mode_ != kCookedMode || unsolicited) {
-    owner_.Write(bytes, length);
+  if (mode != kCookedMode || unsolicited) {
+    owner.Write(bytes, length);
     return;
   }
-  if (replyComplete || (!binaryPart && tracker_.Count(bytes, length))) FinishRequest();
-  owner_.Write(bytes, length);
+  if (replyComplete || (!binaryPart && tracker.Count(bytes, length))) FinishRequest();
+  owner.Write(bytes, length);
 }
 
 void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
-                                  std::shared_ptr<Resource> resource) {
-  OnRequestReady(request, std::shared_ptr<ShellResource>(std::move(resource)));
-}
-
-void CommandShell::OnRequestReady(const std::shared_ptr<Request>& request,
-                                  const std::shared_ptr<ShellResource>& resource) {
+                                  std::shared_ptr<ShellResource> resource) {
   if (!request || !resource) return;
   const auto ours =
-      std::find_if(waiting_.begin(), waiting_.end(),
+      std::find_if(waiting.begin(), waiting.end(),
                    [&](const std::weak_ptr<Request>& r) { return r.lock() == request; });
-  if (ours == waiting_.end()) {
+  if (ours == waiting.end()) {
     // Withdrawn after the resource chose it: hand the resource straight on.
     resource->RequestDone();
     return;
   }
-  waiting_.erase(ours);
+  waiting.erase(ours);
   const bool lastWaiting = !HasWaiting();
-  if (mode_ == kShellMode) {
-    if (lastWaiting) rawBacklog_.clear();
+  if (mode == kShellMode) {
+    if (lastWaiting) rawBacklog.clear();
     resource->RequestDone();
     return;
   }
-  pendingRequest_ = request;
-  servingResource_ = resource;
-  tracker_.Start(request->commandBytes.data(), request->length);
+  pendingRequest = request;
+  servingResource = resource;
+  tracker.Start(request->commandBytes.data(), request->length);
   resource->QueueWrite(request->commandBytes.data(), request->length);
-  if (lastWaiting && !rawBacklog_.empty()) {
-    resource->QueueWrite(rawBacklog_.data(), rawBacklog_.size());
-    rawBacklog_.clear();
+  if (lastWaiting && !rawBacklog.empty()) {
+    resource->QueueWrite(rawBacklog.data(), rawBacklog.size());
+    rawBacklog.clear();
   }
 }
 
 void CommandShell::FinishRequest() {
-  tracker_.Reset();
-  pendingRequest_.reset();
-  const auto resource = servingResource_.lock();
-  servingResource_.reset();
+  tracker.Reset();
+  pendingRequest.reset();
+  const auto resource = servingResource.lock();
+  servingResource.reset();
   if (resource) resource->RequestDone();
 }

@@ -14,7 +14,6 @@
 
 struct PublishSettings;
 class Request;
-class Resource;
 class ShellOwner;
 class ShellResource;
 class ShellServer;
@@ -56,24 +55,22 @@ public:
             bool binaryPart = false) override;
   // The resource makes this connection's request its current one.
   void OnRequestReady(std::shared_ptr<Request> request,
-                      std::shared_ptr<Resource> resource) override;
-  void OnRequestReady(const std::shared_ptr<Request>& request,
-                      const std::shared_ptr<ShellResource>& resource);
+                      std::shared_ptr<ShellResource> resource) override;
   // Ends the current request: the resource may serve its next one.
   void FinishRequest() override;
 
   void ExecuteLine(const std::uint8_t* bytes, std::size_t length);
   void RunCommand(std::vector<std::string> words);
 
-  std::uint32_t Mode() const override { return mode_; }
-  std::uint32_t LinkNumber() const { return linkNumber_; }
-  std::uint32_t PassCounter() const { return passCounter_; }
-  bool Messages() const { return messages_; }
-  bool Interrupts() const { return interrupts_; }
-  bool DataRecords() const { return dataRecords_; }
-  bool Serving() const { return !servingResource_.expired(); }
-  const std::string& LastError() const { return lastError_; }
-  void SetLastError(std::string text) override { lastError_ = std::move(text); }
+  std::uint32_t Mode() const override { return mode; }
+  std::uint32_t LinkNumber() const { return linkNumber; }
+  std::uint32_t PassCounter() const { return passCounter; }
+  bool Messages() const { return messages; }
+  bool Interrupts() const { return interrupts; }
+  bool DataRecords() const { return dataRecords; }
+  bool Serving() const { return !servingResource.expired(); }
+  const std::string& LastError() const { return lastError; }
+  void SetLastError(std::string text) override { lastError = std::move(text); }
 
 private:
   void ConsumeByte(std::uint8_t byte);
@@ -110,26 +107,26 @@ private:
   void CtrlCommand(const std::vector<std::string>& args);
   bool RefuseWithoutMdns();
 
-  std::uint32_t mode_ = kShellMode;
-  std::uint32_t linkNumber_ = 0;
-  bool messages_ = false;
-  bool interrupts_ = false;
-  bool dataRecords_ = false;
-  ShellOwner& owner_;
-  ShellServer& server_;
-  std::vector<std::uint8_t> line_;
+  std::uint32_t mode = kShellMode;
+  std::uint32_t linkNumber = 0;
+  bool messages = false;
+  bool interrupts = false;
+  bool dataRecords = false;
+  ShellOwner& owner;
+  ShellServer& server;
+  std::vector<std::uint8_t> line;
   // The line grew past its limit: its bytes are dropped until its end.
-  bool overflow_ = false;
-  std::uint32_t passCounter_ = 0;
-  std::uint8_t currentByte_ = 0;
-  std::uint8_t previousByte_ = 0;
-  std::weak_ptr<ShellResource> servingResource_;
-  std::shared_ptr<Request> pendingRequest_;
+  bool overflow = false;
+  std::uint32_t passCounter = 0;
+  std::uint8_t currentByte = 0;
+  std::uint8_t previousByte = 0;
+  std::weak_ptr<ShellResource> servingResource;
+  std::shared_ptr<Request> pendingRequest;
   // Command requests submitted and not yet made current, oldest first.
-  std::deque<std::weak_ptr<Request>> waiting_;
+  std::deque<std::weak_ptr<Request>> waiting;
   // Raw bytes that must follow a waiting request to keep the client's order.
-  std::vector<std::uint8_t> rawBacklog_;
-  ReplyTracker tracker_;
-  std::string lastError_;
-  bool mdnsSupported_;
+  std::vector<std::uint8_t> rawBacklog;
+  ReplyTracker tracker;
+  std::string lastError;
+  bool mdnsSupported;
 };

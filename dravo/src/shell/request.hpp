@@ -8,7 +8,7 @@
 #include <deque>
 #include <memory>
 
-class Requestor;
+class ResourceClient;
 
 class Request {
 public:
@@ -29,10 +29,10 @@ public:
   static constexpr uint32_t kControlStopBits = 3;
 
   // Copies at most kMaxLength bytes; no operation codes.
-  Request(const uint8_t* bytes, size_t length, std::weak_ptr<Requestor> requestor);
-  static std::shared_ptr<Request> RequestWithOp(int code, std::weak_ptr<Requestor> requestor);
+  Request(const uint8_t* bytes, size_t length, std::weak_ptr<ResourceClient> requestor);
+  static std::shared_ptr<Request> RequestWithOp(int code, std::weak_ptr<ResourceClient> requestor);
   static std::shared_ptr<Request> RequestWithControl(uint32_t parameter, uint32_t value,
-                                                     std::weak_ptr<Requestor> requestor);
+                                                     std::weak_ptr<ResourceClient> requestor);
 
   void PushOp(int code) { operationCodes.push_back(code); }
   // The first operation code, removed; 0 when none is left.
@@ -45,7 +45,8 @@ public:
 
   std::array<uint8_t, kMaxLength> commandBytes{};
   uint64_t length = 0;
-  std::weak_ptr<Requestor> requestor;  // weak, so a queued request keeps no closed client alive
+  std::weak_ptr<ResourceClient>
+      requestor;  // weak, so a queued request keeps no closed client alive
   std::deque<int> operationCodes;
   uint32_t controlParameter = 0;
   uint32_t controlValue = 0;

@@ -4,14 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
 class Request;
-class Requestor;
-class Resource;
-class Server;
+class ShellResource;
 
 class Shell {
 public:
@@ -20,7 +17,7 @@ public:
   virtual void Consume(const uint8_t* bytes, size_t length) = 0;
   // The resource made this connection's queued request its current one.
   virtual void OnRequestReady(std::shared_ptr<Request> request,
-                              std::shared_ptr<Resource> resource) = 0;
+                              std::shared_ptr<ShellResource> resource) = 0;
   // Drops a pending request and tells its resource.
   virtual void FinishRequest() = 0;
   // Leaves the linked resource and its subscriptions.
@@ -38,13 +35,3 @@ public:
   // The text the shell command "te" reports next.
   virtual void SetLastError(std::string text) = 0;
 };
-
-using ShellFactory =
-    std::function<std::unique_ptr<Shell>(Requestor& owner, Server& server, bool mdnsSupported)>;
-
-// The command shell of a client connection.
-std::unique_ptr<Shell> MakeShell(Requestor& owner, Server& server, bool mdnsSupported);
-// The factory a server core uses unless it is built with another: MakeShell, or what was set
-// here (tests give the whole server a scripted shell this way).
-ShellFactory DefaultShellFactory();
-void SetDefaultShellFactory(ShellFactory factory);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-class Requestor;
+class ResourceClient;
 
 class ShellOwner {
 public:
@@ -14,7 +14,7 @@ public:
   // Sends bytes to the client. Takes them before it returns; writes leave in call order.
   virtual void Write(const std::uint8_t* data, std::size_t length) = 0;
   // The connection as requests refer to it.
-  virtual std::shared_ptr<Requestor> SharedFromThis() = 0;
+  virtual std::shared_ptr<ResourceClient> SharedFromThis() = 0;
   // Milliseconds without received bytes before the connection closes; 0 = no limit.
   virtual std::uint32_t IdleTimeout() const = 0;
   // Takes effect at once: the idle wait is restarted with the new limit.

@@ -10,7 +10,7 @@
 #include "settings/publish_settings.hpp"
 
 class Request;
-class Requestor;
+class ResourceClient;
 
 class ShellServer {
 public:
@@ -51,5 +51,5 @@ public:
   // Builds a pinger on the server's event loop and starts it; it answers through the
   // requestor's shell. Throws when the pinger cannot be made (no raw socket).
   virtual void StartPing(const std::string& address, int count,
-                         std::shared_ptr<Requestor> requestor) = 0;
+                         std::shared_ptr<ResourceClient> requestor) = 0;
 };

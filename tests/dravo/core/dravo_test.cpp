@@ -91,8 +91,8 @@ TEST_F(DravoServer, ShutdownFromAClientEndsTheThread) {
   Dravo dravo;
   ASSERT_EQ(dravo.Start(""), 0);
   ASSERT_TRUE(WaitRunning(dravo, true));
-  // Running comes before the listeners are bound; a datagram sent earlier is lost.
-  ASSERT_TRUE(dravo.WaitServing(std::chrono::seconds(5)));
+  // Running comes before the listeners are bound, and a datagram sent before then is lost.
+  ASSERT_TRUE(dravo.WaitServing(5s));
   UdpClient udp;
   udp.Send("shutdown\n");
   EXPECT_TRUE(WaitRunning(dravo, false));

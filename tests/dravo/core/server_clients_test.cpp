@@ -233,6 +233,14 @@ TEST_F(ServerClients, UdpQuitStartsAFreshShellAndLongDatagramsAreDropped) {
   EXPECT_EQ(client.Receive(), std::string(447, 'b') + "\n");
 }
 
+TEST_F(ServerClients, UdpDatagramOfTheLargestSizeReachesTheShellWhole) {
+  RunningServer running;
+  UdpClient client;
+  const std::string largest = std::string(448, 'c') + "\n";  // 449 bytes
+  client.Send(largest);
+  EXPECT_EQ(client.Receive(), largest);
+}
+
 TEST_F(ServerClients, UdpIdleClientIsForgotten) {
   RunningServer running;
   UdpClient client;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/composition_root.hpp"
 #include "core/server.hpp"
 #include "fakes/server_core_fakes.hpp"
 #include "shell/request.hpp"

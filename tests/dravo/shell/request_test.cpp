@@ -8,8 +8,8 @@
 namespace {
 
 std::shared_ptr<int> token = std::make_shared<int>(0);
-std::shared_ptr<Requestor> Issuer() {
-  return std::shared_ptr<Requestor>(token, static_cast<Requestor*>(nullptr));
+std::shared_ptr<ResourceClient> Issuer() {
+  return std::shared_ptr<ResourceClient>(token, static_cast<ResourceClient*>(nullptr));
 }
 
 TEST(RequestTest, KeepsAtMostItsCapacityOfCommandBytes) {

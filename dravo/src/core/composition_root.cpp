@@ -1,15 +1,15 @@
 // Every client connection gets a CommandShell, joined to its connection and to the server
-// core through two small adapters.
-#include "shell/shell.hpp"
-
-#include <mutex>
-#include <stdexcept>
+// core through two small adapters; the server core gets those shells and every resource kind.
+#include "core/composition_root.hpp"
 
 #include "clients/requestor.hpp"
-#include "core/server.hpp"
+#include "resources/resource_factory.hpp"
 #include "shell/command_shell.hpp"
 #include "shell/shell_owner.hpp"
 #include "shell/shell_server.hpp"
+
+#include <mutex>
+#include <stdexcept>
 
 namespace {
 
@@ -18,19 +18,19 @@ ShellFactory defaultFactory;
 
 class RequestorShellOwner final : public ShellOwner {
 public:
-  explicit RequestorShellOwner(Requestor& requestor) : requestor_(requestor) {}
+  explicit RequestorShellOwner(Requestor& connection) : requestor(connection) {}
   void Write(const std::uint8_t* data, std::size_t length) override {
-    requestor_.Write(data, length);
+    requestor.Write(data, length);
   }
-  std::shared_ptr<Requestor> SharedFromThis() override { return requestor_.SharedFromThis(); }
-  std::uint32_t IdleTimeout() const override { return requestor_.IdleTimeout(); }
+  std::shared_ptr<ResourceClient> SharedFromThis() override { return requestor.SharedFromThis(); }
+  std::uint32_t IdleTimeout() const override { return requestor.IdleTimeout(); }
   void SetIdleTimeout(std::uint32_t milliseconds) override {
-    requestor_.SetIdleTimeout(milliseconds);
+    requestor.SetIdleTimeout(milliseconds);
   }
-  bool Closed() const override { return requestor_.Closed(); }
+  bool Closed() const override { return requestor.Closed(); }
 
 private:
-  Requestor& requestor_;
+  Requestor& requestor;
 };
 
 // The services behind the IP assigner, hardware search, mDNS and ping commands are not part
@@ -41,27 +41,27 @@ private:
 
 class ServerShellServer final : public ShellServer {
 public:
-  explicit ServerShellServer(Server& server) : server_(server) {}
+  explicit ServerShellServer(Server& core) : server(core) {}
 
   int Submit(std::uint32_t id, std::shared_ptr<Request> request) override {
-    return server_.Submit(id, std::move(request));
+    return server.Submit(id, std::move(request));
   }
   void OpenResource(std::unique_ptr<OpenParameters> parameters) override {
-    server_.OpenResource(std::move(parameters));
+    server.OpenResource(std::move(parameters));
   }
   std::optional<std::uint32_t> FindResource(const std::string& address,
                                             const std::string& protocol) override {
-    return server_.FindResource(address, protocol);
+    return server.FindResource(address, protocol);
   }
-  void CloseResource(std::uint32_t id) override { server_.CloseResource(id); }
-  void CloseAllResources() override { server_.CloseAllResources(); }
-  std::string ListResources() override { return server_.ListResources(); }
+  void CloseResource(std::uint32_t id) override { server.CloseResource(id); }
+  void CloseAllResources() override { server.CloseAllResources(); }
+  std::string ListResources() override { return server.ListResources(); }
   std::string ListFound() override { return std::string(); }
-  std::string ListConnections() override { return server_.ListConnections(); }
-  void Shutdown() override { server_.Shutdown(); }
-  void Restart() override { server_.Restart(); }
+  std::string ListConnections() override { return server.ListConnections(); }
+  void Shutdown() override { server.Shutdown(); }
+  void Restart() override { server.Restart(); }
   void ApplyPublishSettings(const PublishSettings& settings) override {
-    server_.ApplyPublishSettings(settings);
+    server.ApplyPublishSettings(settings);
   }
 
   void SetIpListenTimeout(int) override { Unavailable("IP assigner"); }
@@ -74,25 +74,25 @@ public:
   std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
   std::string ListServers() override { Unavailable("mDNS browsing"); }
   std::string ServerStatus() override { Unavailable("mDNS publishing"); }
-  void StartPing(const std::string&, int, std::shared_ptr<Requestor>) override {
+  void StartPing(const std::string&, int, std::shared_ptr<ResourceClient>) override {
     Unavailable("ping");
   }
 
 private:
-  Server& server_;
+  Server& server;
 };
 
 // The adapters are bases so that they are made before, and go after, the shell using them.
 struct ShellLinks {
-  ShellLinks(Requestor& requestor, Server& server) : owner(requestor), core(server) {}
-  RequestorShellOwner owner;
-  ServerShellServer core;
+  ShellLinks(Requestor& requestor, Server& server) : ownerLink(requestor), serverLink(server) {}
+  RequestorShellOwner ownerLink;
+  ServerShellServer serverLink;
 };
 
 class ConnectionShell final : private ShellLinks, public CommandShell {
 public:
   ConnectionShell(Requestor& requestor, Server& server, bool mdnsSupported)
-      : ShellLinks(requestor, server), CommandShell(owner, core, mdnsSupported) {}
+      : ShellLinks(requestor, server), CommandShell(ownerLink, serverLink, mdnsSupported) {}
 };
 
 }  // namespace
@@ -109,4 +109,8 @@ ShellFactory DefaultShellFactory() {
 void SetDefaultShellFactory(ShellFactory factory) {
   std::lock_guard<std::mutex> lock(factoryLock);
   defaultFactory = std::move(factory);
+}
+
+std::unique_ptr<Server> MakeServerCore() {
+  return std::make_unique<Server>(DefaultShellFactory(), MakeResource);
 }

@@ -1,0 +1,31 @@
+// What a client connection needs of the server core: a shell for itself, the TLS context and
+// handshake limit for a TLS client, a place in the client list, and the listener's next accept.
+#pragma once
+
+#include <boost/asio/ssl/context.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <chrono>
+#include <memory>
+
+class Requestor;
+class Shell;
+class TcpRequestor;
+
+class RequestorServer {
+public:
+  virtual ~RequestorServer() = default;
+
+  // The shell the connection carries; `mdnsSupported` enables the mDNS commands.
+  virtual std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported) = 0;
+  // The context for the next TLS client.
+  virtual std::shared_ptr<boost::asio::ssl::context> TlsContext() = 0;
+  // How long a TLS client may take over its handshake before it is closed.
+  virtual std::chrono::milliseconds HandshakeTimeout() const = 0;
+  virtual void AddRequestor(std::shared_ptr<Requestor> requestor) = 0;
+  // Posted by a closing connection: the server drops its reference.
+  virtual void RemoveRequestor(const std::shared_ptr<Requestor>& requestor) = 0;
+  // Called by every accept completion, so that the listener takes its next client.
+  virtual void ContinueAccept(const TcpRequestor* requestor,
+                              const boost::system::error_code& error) = 0;
+};
