@@ -16,8 +16,14 @@
 #include <stdexcept>
 
 std::string UseFreshDataFolder() {
-  char pattern[] = "/tmp/dravo-test-XXXXXX";
-  const char* folder = mkdtemp(pattern);
+  // Made inside the folder the program was started with, which the network-namespace runner
+  // removes when the program ends; /tmp when started without one.
+  static const std::string parent = [] {
+    const char* given = std::getenv("ORVAN_PROGRAM_DATA");
+    return std::string(given && *given ? given : "/tmp");
+  }();
+  std::string pattern = parent + "/dravo-test-XXXXXX";
+  const char* folder = mkdtemp(pattern.data());
   if (!folder) throw std::runtime_error("mkdtemp");
   setenv("ORVAN_PROGRAM_DATA", folder, 1);
   const std::string serverFolder = std::string(folder) + "/Orvan/dravo";
