@@ -27,6 +27,10 @@ struct FakeDravoSession {
   std::array<bool, 3> subscribed{};  // by Stream, toggled by ESC m, d, i
 };
 
+// What a side does with the bytes one client sent.
+using FakeDravoReader =
+    std::function<void(const std::shared_ptr<FakeDravoSession>&, const std::string& bytes)>;
+
 class FakeDravoShell {
 public:
   // `compatibility` answers "a -c"; the first `linkFailures` links with an address are refused.

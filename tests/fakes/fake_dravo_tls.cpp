@@ -1,15 +1,14 @@
 #include "fakes/fake_dravo_tls.hpp"
 
+#include "fakes/self_signed_certificate.hpp"
+
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
 
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include <array>
 #include <deque>
-#include <stdexcept>
 
 namespace orvan::fakes {
 
@@ -19,27 +18,12 @@ using asio::ip::tcp;
 
 namespace {
 
-// A fresh self-signed certificate in memory; the client does not check it.
 void UseSelfSignedCertificate(ssl::context& context) {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  X509* certificate = X509_new();
-  if (!key || !certificate) throw std::runtime_error("fake dravo: no key");
-  X509_set_version(certificate, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-  X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
-  X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
-  X509_set_pubkey(certificate, key);
-  X509_NAME* name = X509_get_subject_name(certificate);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("fake dravo"), -1, -1, 0);
-  X509_set_issuer_name(certificate, name);
-  X509_sign(certificate, key, EVP_sha256());
-  SSL_CTX_use_certificate(context.native_handle(), certificate);
-  SSL_CTX_use_PrivateKey(context.native_handle(), key);
+  const auto made = MakeSelfSignedCertificate("fake dravo", 86400);
+  SSL_CTX_use_certificate(context.native_handle(), made.certificate.get());
+  SSL_CTX_use_PrivateKey(context.native_handle(), made.key.get());
   // As the real server: no tickets, so no record without data waits on the client's socket.
   SSL_CTX_set_num_tickets(context.native_handle(), 0);
-  X509_free(certificate);
-  EVP_PKEY_free(key);
 }
 
 }  // namespace

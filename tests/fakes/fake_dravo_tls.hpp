@@ -18,8 +18,7 @@ namespace orvan::fakes {
 
 class FakeDravoTlsSide {
 public:
-  using Reader =
-      std::function<void(const std::shared_ptr<FakeDravoSession>&, const std::string& bytes)>;
+  using Reader = FakeDravoReader;
   // Binds and listens at once; throws when it cannot. `accepted` runs after each new client;
   // once `stopReading` is set, clients are not read from after their current read, so their
   // sends back up.

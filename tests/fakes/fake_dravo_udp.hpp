@@ -18,8 +18,7 @@ namespace orvan::fakes {
 
 class FakeDravoUdpSide {
 public:
-  using Reader =
-      std::function<void(const std::shared_ptr<FakeDravoSession>&, const std::string& bytes)>;
+  using Reader = FakeDravoReader;
   // Binds at once; throws when it cannot.
   FakeDravoUdpSide(boost::asio::io_context& io, const boost::asio::ip::udp::endpoint& at,
                    Reader reader);
