@@ -2,11 +2,21 @@
 
 set(ORVAN_NETNS_RUNNER ${CMAKE_CURRENT_LIST_DIR}/run-in-netns.sh)
 set(ORVAN_TESTS_DIR ${PROJECT_SOURCE_DIR}/tests)
+# A system bus that does not exist: no test reaches the host's D-Bus, nor through it the host's
+# mDNS daemon. A fixture that starts a bus of its own sets its own address.
+set(ORVAN_TEST_BUS "unix:path=/nonexistent/orvan-test-bus")
+
+# orvan_isolate_test(<name>)
+# What every registered test gets, whatever registers it: call it after each add_test.
+function(orvan_isolate_test name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "DBUS_SYSTEM_BUS_ADDRESS=${ORVAN_TEST_BUS}")
+endfunction()
 
 # orvan_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [NETNS] [MULTICAST]
 #                [TIMEOUT <seconds>] [ENV <VAR=value...>])
 # One program, one ctest entry. NETNS runs it in a network namespace of its own with lo up,
-# so tests that bind fixed ports (23, 60007, 67/68) never meet each other or the host.
+# so tests that bind fixed ports (23, 60007, 67/68) never meet each other or the host, and with
+# a fresh program-data folder; every program that builds a server core needs it.
 function(orvan_add_test)
   cmake_parse_arguments(T "NETNS;MULTICAST" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -29,6 +39,7 @@ function(orvan_add_test)
   if(T_ENV)
     set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${T_ENV}")
   endif()
+  orvan_isolate_test(${T_NAME})
 endfunction()
 
 # orvan_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>])

@@ -4,13 +4,15 @@
 // server, refused links, dropped or stalled clients). It logs every byte it receives.
 #pragma once
 
+#include "fakes/fake_dravo_shell.hpp"
+
 #include <boost/asio/io_context.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,6 +20,9 @@
 #include <vector>
 
 namespace orvan::fakes {
+
+class FakeDravoTlsSide;
+class FakeDravoUdpSide;
 
 struct FakeDravoSettings {
   std::string address = "127.0.0.1";
@@ -69,37 +74,23 @@ public:
   size_t TlsClients();
   void ClearLog();
 
-  struct Session;
-
 private:
-  class TlsSession;
-  struct Sockets;
+  void OnLoop(const std::function<void()>& work);
+  void Broadcast(FakeDravoSession::Stream stream, const std::string& bytes);
 
-  void Consume(const std::shared_ptr<Session>& session, const std::string& bytes);
-  void Execute(const std::shared_ptr<Session>& session, const std::string& line);
-  void Answer(const std::shared_ptr<Session>& session, const std::string& command);
-  void Accept();
-  void ReceiveDatagram();
-  void OnLoop(std::function<void()> work);
-  void Broadcast(int stream, const std::string& bytes);
+  const FakeDravoSettings settings;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::string tlsBytes;
+  std::vector<std::string> tlsReads;
+  std::string udpBytes;
 
-  FakeDravoSettings settings_;
-  boost::asio::io_context io_;
-  std::thread thread_;
-  std::unique_ptr<Sockets> sockets_;
-
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::string tlsBytes_;
-  std::vector<std::string> tlsReads_;
-  std::string udpBytes_;
-  std::vector<std::string> shellLines_;
-  std::vector<std::string> commands_;
-  std::map<std::string, std::string> shellScripts_;
-  std::map<std::string, std::string> commandScripts_;
-  bool silent_ = false;
-  bool stopReading_ = false;
-  int linkFailures_ = 0;
+  std::atomic<bool> stopReading{false};
+  FakeDravoShell shell;
+  boost::asio::io_context io;
+  std::thread thread;
+  std::unique_ptr<FakeDravoTlsSide> tls;
+  std::unique_ptr<FakeDravoUdpSide> udp;
 };
 
 }  // namespace orvan::fakes

@@ -21,19 +21,19 @@ protected:
   void SetUp() override {
     char folder[] = "/tmp/dravo-session-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    dataFolder_ = folder;
+    dataFolder = folder;
     setenv("ORVAN_PROGRAM_DATA", folder, 1);
-    ASSERT_EQ(dravo_.Start(""), 0);
+    ASSERT_EQ(dravo.Start(""), 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!Accepting() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_TRUE(dravo_.Running()) << dravo_.Failure();
+    ASSERT_TRUE(dravo.Running()) << dravo.Failure();
   }
   void TearDown() override {
-    dravo_.Stop();
+    dravo.Stop();
     std::error_code ignored;
-    std::filesystem::remove_all(dataFolder_, ignored);
+    std::filesystem::remove_all(dataFolder, ignored);
   }
 
   static bool Accepting() {
@@ -48,6 +48,6 @@ protected:
     return connected;
   }
 
-  Dravo dravo_;
-  std::filesystem::path dataFolder_;
+  Dravo dravo;
+  std::filesystem::path dataFolder;
 };

@@ -15,14 +15,14 @@ protected:
   void SetUp() override {
     char pattern[] = "/tmp/dravo-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    root = pattern;
     setenv("ORVAN_PROGRAM_DATA", pattern, 1);
   }
   void TearDown() override {
     unsetenv("ORVAN_PROGRAM_DATA");
-    boost::filesystem::remove_all(root_);
+    boost::filesystem::remove_all(root);
   }
-  boost::filesystem::path Server() const { return root_ / "Orvan" / "dravo"; }
+  boost::filesystem::path Server() const { return root / "Orvan" / "dravo"; }
   void MakeServerFolder() const { boost::filesystem::create_directories(Server()); }
   static void Write(const boost::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file.string(), std::ios::binary) << bytes;
@@ -31,5 +31,5 @@ protected:
     std::ifstream in(file.string(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  boost::filesystem::path root_;
+  boost::filesystem::path root;
 };

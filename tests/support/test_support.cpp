@@ -1,13 +1,13 @@
 // The shared test helpers.
 #include "support/test_support.hpp"
 
+#include "fakes/self_signed_certificate.hpp"
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/write.hpp>
 
-#include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <array>
 #include <cstdio>
@@ -16,8 +16,14 @@
 #include <stdexcept>
 
 std::string UseFreshDataFolder() {
-  char pattern[] = "/tmp/dravo-test-XXXXXX";
-  const char* folder = mkdtemp(pattern);
+  // Made inside the folder the program was started with, which the network-namespace runner
+  // removes when the program ends; /tmp when started without one.
+  static const std::string parent = [] {
+    const char* given = std::getenv("ORVAN_PROGRAM_DATA");
+    return std::string(given && *given ? given : "/tmp");
+  }();
+  std::string pattern = parent + "/dravo-test-XXXXXX";
+  const char* folder = mkdtemp(pattern.data());
   if (!folder) throw std::runtime_error("mkdtemp");
   setenv("ORVAN_PROGRAM_DATA", folder, 1);
   const std::string serverFolder = std::string(folder) + "/Orvan/dravo";
@@ -26,28 +32,16 @@ std::string UseFreshDataFolder() {
 }
 
 void WriteCertificate(const std::string& serverFolder, const std::string& commonName) {
-  EVP_PKEY* key = EVP_EC_gen("P-256");  // quick to make; the server takes any key type
-  X509* certificate = X509_new();
-  ASN1_INTEGER_set(X509_get_serialNumber(certificate), 1);
-  X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
-  X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
-  X509_set_pubkey(certificate, key);
-  X509_NAME* name = X509_get_subject_name(certificate);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-  X509_set_issuer_name(certificate, name);
-  X509_sign(certificate, key, EVP_sha256());
+  const auto made = orvan::fakes::MakeSelfSignedCertificate(commonName, 3600);
   // Written to new files and renamed, as a replacement of the pair would be.
   FILE* keyFile = std::fopen((serverFolder + "/key.pem.new").c_str(), "w");
-  PEM_write_PrivateKey(keyFile, key, nullptr, nullptr, 0, nullptr, nullptr);
+  PEM_write_PrivateKey(keyFile, made.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
   std::fclose(keyFile);
   FILE* certificateFile = std::fopen((serverFolder + "/cert.pem.new").c_str(), "w");
-  PEM_write_X509(certificateFile, certificate);
+  PEM_write_X509(certificateFile, made.certificate.get());
   std::fclose(certificateFile);
   std::filesystem::rename(serverFolder + "/key.pem.new", serverFolder + "/key.pem");
   std::filesystem::rename(serverFolder + "/cert.pem.new", serverFolder + "/cert.pem");
-  X509_free(certificate);
-  EVP_PKEY_free(key);
 }
 
 RunningServer::RunningServer(PublishSettings publish, ResourceFactory resources)

@@ -14,7 +14,7 @@ namespace pt = boost::property_tree;
 using ConfigStoreTest = TemporaryProgramData;
 
 TEST_F(ConfigStoreTest, FirstStoreMakesBothFoldersAndWritesNothingUnchanged) {
-  EXPECT_EQ(DataDirectory(), root_ / "Orvan");
+  EXPECT_EQ(DataDirectory(), root / "Orvan");
   EXPECT_EQ(ServerDataDirectory(), Server());
   {
     ConfigStore store;
@@ -191,6 +191,6 @@ TEST_F(ConfigStoreTest, FailedWriteAtReleaseIsReportedAndKeepsTheLegacyFile) {
 }
 
 TEST_F(ConfigStoreTest, FolderThatCannotBeMadeFailsTheStore) {
-  Write(root_ / "Orvan", "a file where the folder belongs");
+  Write(root / "Orvan", "a file where the folder belongs");
   EXPECT_THROW(ConfigStore(), fs::filesystem_error);
 }

@@ -108,6 +108,6 @@ TEST_F(CreateCertificateTest, OneFileMissingReplacesBothWithANewPair) {
 }
 
 TEST_F(CreateCertificateTest, UnwritableDataFolderAnswersFalse) {
-  Write(root_ / "Orvan", "a file where the folder belongs");
+  Write(root / "Orvan", "a file where the folder belongs");
   EXPECT_FALSE(CreateCertificate());
 }

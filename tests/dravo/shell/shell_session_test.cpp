@@ -208,7 +208,7 @@ TEST_F(DravoServerFixture, GarbageFromOneClientLeavesOthersServed) {
   noisy.Send("\x1bs\rte\r");
   const std::string noise = noisy.ReadUntil("line too long\r\n~", limit);
   EXPECT_NE(noise.find("line too long\r\n~"), std::string::npos) << noise;
-  EXPECT_TRUE(dravo_.Running());
+  EXPECT_TRUE(dravo.Running());
 }
 
 }  // namespace
