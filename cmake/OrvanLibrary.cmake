@@ -5,7 +5,7 @@
 function(orvan_add_shared_library name)
   set(here ${CMAKE_CURRENT_SOURCE_DIR})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${here}/src/*.cpp)
-  set(dependencies orvan_platform Boost::system Boost::thread Boost::regex
+  set(dependencies orvan_platform orvan_protocol Boost::system Boost::thread Boost::regex
       Boost::program_options Boost::filesystem OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
 
   add_library(${name}_objects OBJECT ${sources})

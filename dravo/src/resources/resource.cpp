@@ -294,42 +294,15 @@ void Resource::ProcessInput(size_t count) {
   unsolicitedCount = responseCount = 0;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t byte = readBuffer[i];
-    switch (binaryState) {
-      case 0:
-        if ((byte & 0xE8) == 0x80) {
-          binaryState = 1;
-          response[responseCount++] = byte;
-        } else if (byte & 0x80) {
-          unsolicited[unsolicitedCount++] = byte & 0x7F;
-        } else {
-          response[responseCount++] = byte;
-        }
-        continue;
-      case 1:
-        binaryState = 2;
-        response[responseCount++] = byte;
-        continue;
-      case 2:
-        binaryRemaining = byte;
-        binaryState = 3;
-        break;
-      case 3:
-        binaryRemaining += byte * 256 - 3;
-        binaryState = 4;
-        break;
-      default:
-        binaryRemaining -= 1;
-        break;
+    const auto place = binaryReply.Next(byte);
+    if (place == orvan::protocol::BinaryByte::Outside && (byte & 0x80)) {
+      unsolicited[unsolicitedCount++] = byte & 0x7F;
+      continue;
     }
     response[responseCount++] = byte;
-    // A declared length below 3 would never count down to 0: such a reply ends here.
-    if (binaryState >= 4 && binaryRemaining <= 0) {
-      binaryState = 0;
-      binaryRemaining = -1;
-      if (responseCount != 0 && current) {
-        SendOwner(current, response.data(), responseCount, true, false);
-        responseCount = 0;
-      }
+    if (place == orvan::protocol::BinaryByte::Last && current) {
+      SendOwner(current, response.data(), responseCount, true, false);
+      responseCount = 0;
     }
   }
 
@@ -346,7 +319,7 @@ void Resource::ProcessInput(size_t count) {
   if (responseCount != 0) {
     if (current) {
       // A binary reply still under way is no text: the client's reply tracker must not end on it.
-      SendOwner(current, response.data(), responseCount, false, binaryState != 0);
+      SendOwner(current, response.data(), responseCount, false, binaryReply.Active());
     } else {
       Broadcast(messages, response.data(), responseCount);
     }

@@ -4,6 +4,7 @@
 // The transports (TCP, UDP, ...) derive from it and supply open, close, write and read.
 #pragma once
 
+#include "protocol/binary_reply.hpp"
 #include "resources/open_parameters.hpp"
 #include "shell/shell_resource.hpp"
 
@@ -140,8 +141,7 @@ private:
   uint32_t idleTimeout = kDefaultIdleTimeout;
   size_t writeBacklog = 0;
   bool writing = false;
-  uint32_t binaryState = 0;
-  int32_t binaryRemaining = -1;
+  orvan::protocol::BinaryReply binaryReply;
 };
 
 template <class Resolver, class Resolved>

@@ -38,34 +38,17 @@ bool ReplyTracker::TextEnds(std::uint8_t byte, bool onlyByteOfFirstRead, bool la
 }
 
 bool ReplyTracker::BinaryEnds(std::uint8_t byte) {
-  switch (binaryState_) {
-    case 0:
-      if ((byte & 0xE8) == 0x80) {
-        ++kept_;
-        binaryState_ = 1;
-        return false;
-      }
+  switch (binaryReply_.Next(byte)) {
+    case orvan::protocol::BinaryByte::Outside:
       // A refused upload answers '?'; anything else before the header is not the reply.
       return byte == '?';
-    case 1:
-      binaryState_ = 2;
-      break;
-    case 2:
-      binaryRemaining_ = byte;
-      binaryState_ = 3;
-      break;
-    case 3:
-      binaryRemaining_ += 256 * static_cast<std::int64_t>(byte) - 3;
-      binaryState_ = 4;
+    case orvan::protocol::BinaryByte::Last:
       ++kept_;
-      return binaryRemaining_ <= 0;
+      return true;
     default:
-      --binaryRemaining_;
       ++kept_;
-      return binaryRemaining_ <= 0;
+      return false;
   }
-  ++kept_;
-  return false;
 }
 
 bool ReplyTracker::Count(const std::uint8_t* bytes, std::size_t length) {

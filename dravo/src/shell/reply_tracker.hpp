@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/binary_reply.hpp"
+
 class ReplyTracker {
 public:
   // The library reads at most this many bytes at once; a ':' or '>' ends a reply only as the
@@ -39,7 +41,6 @@ private:
   bool mg_ = false;
   bool qu_ = false;
   bool binary_ = false;
-  // The engine's binary reply: header position 0 to 4 and bytes still expected.
-  int binaryState_ = 0;
-  std::int64_t binaryRemaining_ = -1;
+  // The engine's binary reply.
+  orvan::protocol::BinaryReply binaryReply_;
 };

@@ -55,45 +55,25 @@ void OrvanDevice::Initialize() {
 }
 
 OrvanDevice::Byte OrvanDevice::ScanBinary(uint8_t byte, std::string& reply) {
-  switch (binaryState) {
-    case 0:
-      if ((byte & 0xE8) == 0x80) {
-        reply += static_cast<char>(byte);
-        binaryState = 1;
-      } else if (byte == '?') {
-        // A refused "QR" answers a plain '?'; unsolicited text here always has bit 7 set.
-        return Byte::ControllerError;
-      } else {
-        QueueUnsolicited(byte);
-      }
+  switch (binaryReply.Next(byte)) {
+    case protocol::BinaryByte::Outside:
+      // A refused "QR" answers a plain '?'; unsolicited text here always has bit 7 set.
+      if (byte == '?') return Byte::ControllerError;
+      QueueUnsolicited(byte);
       return Byte::Kept;
-    case 1:
+    case protocol::BinaryByte::Last:
       reply += static_cast<char>(byte);
-      binaryState = 2;
-      return Byte::Kept;
-    case 2:
-      reply += static_cast<char>(byte);
-      binaryRemaining = byte;
-      binaryState = 3;
-      return Byte::Kept;
-    case 3:
-      reply += static_cast<char>(byte);
-      binaryRemaining += 256 * byte - 3;
-      binaryState = 4;
-      // A declared length below 3 would never count down to 0: the header is the whole reply.
-      return binaryRemaining <= 0 ? Byte::Ended : Byte::Kept;
+      return Byte::Ended;
     default:
       reply += static_cast<char>(byte);
-      --binaryRemaining;
-      return binaryRemaining <= 0 ? Byte::Ended : Byte::Kept;
+      return Byte::Kept;
   }
 }
 
 std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t timeout,
                                  bool throwOnError) {
   if (timeout <= 0) timeout = options->timeout;
-  binaryState = 0;
-  binaryRemaining = -1;
+  binaryReply = {};
   bool binaryMode = false;
   bool quMode = false;
   bool mgMode = false;
@@ -142,11 +122,7 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
       bool controllerError = false;
       if (binaryMode) {
         const Byte result = ScanBinary(byte, reply);
-        if (result == Byte::Ended) {
-          binaryState = 0;
-          binaryRemaining = -1;
-          end = i + 1;
-        }
+        if (result == Byte::Ended) end = i + 1;
         controllerError = result == Byte::ControllerError;
       } else {
         const int64_t h = static_cast<int64_t>(reply.size());

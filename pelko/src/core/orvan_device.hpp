@@ -12,6 +12,7 @@
 #include <string>
 
 #include "pelko.h"
+#include "protocol/binary_reply.hpp"
 
 namespace orvan {
 
@@ -101,8 +102,8 @@ public:
 
 protected:
   std::deque<uint8_t> unsolicited;
-  int32_t binaryState = 0;
-  int32_t binaryRemaining = -1;
+  // The binary-reply recogniser of Command.
+  protocol::BinaryReply binaryReply;
   std::array<char, kReadBlock> readBuffer{};
 
 private:
