@@ -4,6 +4,7 @@
 
 #include "clients/requestor.hpp"
 #include "core/server.hpp"
+#include "protocol/controller_datagram.hpp"
 #include "resources/tcp_resource.hpp"
 #include "resources/udp_resource.hpp"
 #include "shell/request.hpp"
@@ -251,17 +252,20 @@ void Resource::OnRead(const boost::system::error_code& error, size_t count) {
   }
   if (released || failed) return;
   if (Kind() == 1) {
-    const uint32_t declared = count >= 4 ? readBuffer[2] | (readBuffer[3] << 8) : 0;
-    if (count > 18 && declared == count) {
-      Broadcast(records, readBuffer.data(), count);
-      recordsSeen = true;
-      StartRead();
-      return;
-    }
-    if (count >= 3 && count <= 18 && readBuffer[0] == 0x01) {
-      Broadcast(interrupts, readBuffer.data() + 1, count - 2);
-      StartRead();
-      return;
+    switch (orvan::protocol::ClassifyDatagram(readBuffer.data(), count)) {
+      case orvan::protocol::DatagramKind::Record:
+        Broadcast(records, readBuffer.data(), count);
+        recordsSeen = true;
+        StartRead();
+        return;
+      case orvan::protocol::DatagramKind::Interrupt: {
+        const auto status = orvan::protocol::InterruptStatus(count);
+        Broadcast(interrupts, readBuffer.data() + status.offset, status.count);
+        StartRead();
+        return;
+      }
+      case orvan::protocol::DatagramKind::Text:
+        break;
     }
   }
   ProcessInput(count);
