@@ -19,9 +19,6 @@
 
 namespace {
 
-// A controller reply that carries this before its prompt is not for any client.
-constexpr uint8_t kMarker[] = {0x50, 0x11, 0x01};
-
 bool Live(const std::shared_ptr<Requestor>& requestor) { return requestor && !requestor->Closed(); }
 
 }  // namespace
@@ -295,40 +292,26 @@ void Resource::ProcessInput(size_t count) {
     SendOwner(current, readBuffer.data(), count, false, false);
     return;
   }
-  unsolicitedCount = responseCount = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t byte = readBuffer[i];
-    const auto place = binaryReply.Next(byte);
-    if (place == orvan::protocol::BinaryByte::Outside && (byte & 0x80)) {
-      unsolicited[unsolicitedCount++] = byte & 0x7F;
-      continue;
+  // Replies go to the owner, or to the message subscribers when nobody is served.
+  struct Delivery final : orvan::protocol::InputEvents {
+    Delivery(Resource& resource, const std::shared_ptr<Requestor>& owner)
+        : resource(resource), owner(owner) {}
+    void Reply(const uint8_t* bytes, size_t length, bool complete, bool binaryPart) override {
+      if (owner) {
+        // A binary reply still under way is no text: the client's reply tracker must not end
+        // on it.
+        resource.SendOwner(owner, bytes, length, complete, binaryPart);
+      } else {
+        resource.Broadcast(resource.messages, bytes, length);
+      }
     }
-    response[responseCount++] = byte;
-    if (place == orvan::protocol::BinaryByte::Last && current) {
-      SendOwner(current, response.data(), responseCount, true, false);
-      responseCount = 0;
+    void Unsolicited(const uint8_t* bytes, size_t length) override {
+      resource.Broadcast(resource.messages, bytes, length);
     }
-  }
-
-  const auto text = response.begin(),
-             textEnd = std::find(response.begin(), response.begin() + responseCount, 0);
-  const auto colon = std::find(text, textEnd, ':');
-  if (std::search(text, colon, std::begin(kMarker), std::end(kMarker)) != colon) {
-    const size_t dropped = std::min(responseCount, static_cast<size_t>(textEnd - text) + 2);
-    std::memmove(response.data(), response.data() + dropped, responseCount - dropped);
-    responseCount -= dropped;
-    unsolicitedCount = 0;
-  }
-
-  if (responseCount != 0) {
-    if (current) {
-      // A binary reply still under way is no text: the client's reply tracker must not end on it.
-      SendOwner(current, response.data(), responseCount, false, binaryReply.Active());
-    } else {
-      Broadcast(messages, response.data(), responseCount);
-    }
-  }
-  if (unsolicitedCount != 0) Broadcast(messages, unsolicited.data(), unsolicitedCount);
+    Resource& resource;
+    const std::shared_ptr<Requestor>& owner;
+  } delivery(*this, current);
+  input.Sort(readBuffer.data(), count, current != nullptr, delivery);
 }
 
 std::shared_ptr<Resource> MakeResource(uint32_t kind, boost::asio::io_context& io, Server& server,

@@ -4,7 +4,7 @@
 // The transports (TCP, UDP, ...) derive from it and supply open, close, write and read.
 #pragma once
 
-#include "protocol/binary_reply.hpp"
+#include "protocol/controller_input.hpp"
 #include "resources/open_parameters.hpp"
 #include "shell/shell_resource.hpp"
 
@@ -29,7 +29,7 @@ class Server;
 
 class Resource : public std::enable_shared_from_this<Resource>, public ShellResource {
 public:
-  static constexpr size_t kBufferSize = 512;
+  static constexpr size_t kBufferSize = orvan::protocol::kControllerBlock;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
 
   // Ordered by the requestor's control block, so an expired entry can still be found and erased.
@@ -131,17 +131,14 @@ private:
 
   SubscriberSet linked, messages, records, interrupts;
   boost::asio::steady_timer idleTimer;
-  std::array<uint8_t, kBufferSize> unsolicited{};
-  size_t unsolicitedCount = 0;
-  std::array<uint8_t, kBufferSize> response{};
-  size_t responseCount = 0;
   std::weak_ptr<Requestor> owner;
   std::deque<std::vector<uint8_t>> writeQueue;
   std::deque<std::shared_ptr<Request>> requestQueue;
   uint32_t idleTimeout = kDefaultIdleTimeout;
   size_t writeBacklog = 0;
   bool writing = false;
-  orvan::protocol::BinaryReply binaryReply;
+  // Reply and message bytes of the current read, and a binary reply that spans reads.
+  orvan::protocol::ControllerInput input;
 };
 
 template <class Resolver, class Resolved>
