@@ -5,6 +5,7 @@
 #include "clients/requestor.hpp"
 #include "core/server.hpp"
 #include "protocol/controller_datagram.hpp"
+#include "protocol/shell_wire.hpp"
 #include "resources/tcp_resource.hpp"
 #include "resources/udp_resource.hpp"
 #include "shell/request.hpp"
@@ -34,25 +35,10 @@ bool Resource::Matches(const OpenParameters& parameters) const {
 
 void Resource::SetOption(uint32_t, uint32_t) {}
 
-const char* Resource::KindWord(uint32_t kind) {
-  switch (kind) {
-    case 0:
-      return "tcp";
-    case 1:
-      return "udp";
-    case 2:
-      return "ser";
-    case 3:
-      return "pci";
-    default:
-      return "???";
-  }
-}
-
 std::string Resource::ListLine() const {
   std::ostringstream line;
-  line << std::setw(3) << id << ", " << std::setw(16) << address << ", " << KindWord(Kind()) << ", "
-       << Describe();
+  line << std::setw(3) << id << ", " << std::setw(16) << address << ", "
+       << orvan::protocol::KindWord(Kind()) << ", " << Describe();
   return line.str();
 }
 
@@ -248,7 +234,7 @@ void Resource::OnRead(const boost::system::error_code& error, size_t count) {
     return;
   }
   if (released || failed) return;
-  if (Kind() == 1) {
+  if (Kind() == orvan::protocol::kKindUdp) {
     switch (orvan::protocol::ClassifyDatagram(readBuffer.data(), count)) {
       case orvan::protocol::DatagramKind::Record:
         Broadcast(records, readBuffer.data(), count);
@@ -288,7 +274,7 @@ void Resource::SendOwner(const std::shared_ptr<Requestor>& current, const uint8_
 
 void Resource::ProcessInput(size_t count) {
   const auto current = owner.lock();
-  if (current && current->GetShell().Mode() == 1) {
+  if (current && current->GetShell().Mode() == orvan::protocol::kRawMode) {
     SendOwner(current, readBuffer.data(), count, false, false);
     return;
   }

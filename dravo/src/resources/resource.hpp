@@ -5,6 +5,7 @@
 #pragma once
 
 #include "protocol/controller_input.hpp"
+#include "protocol/resource_kind.hpp"
 #include "resources/open_parameters.hpp"
 #include "shell/shell_resource.hpp"
 
@@ -41,7 +42,7 @@ public:
   Resource(const Resource&) = delete;
   Resource& operator=(const Resource&) = delete;
 
-  // 0 TCP, 1 UDP, 2 serial, 3 PCI.
+  // One of the resource kinds (kKindTcp, ...).
   virtual uint32_t Kind() const = 0;
   // Stores the address; a transport then opens and posts Server::OnResourceOpened(self, error).
   virtual void Open(const OpenParameters& parameters);
@@ -66,7 +67,6 @@ public:
   const std::string& Address() const { return address; }
   // Released, or lost its transport and asked the server to close it.
   bool Closing() const { return released || failed; }
-  static const char* KindWord(uint32_t kind);
 
   // Milliseconds without a write after which an unused resource closes.
   void SetIdleTimeout(uint32_t milliseconds) { idleTimeout = milliseconds; }

@@ -13,7 +13,7 @@ TcpResource::TcpResource(asio::io_context& context, Server& owner, uint32_t reso
     : Resource(context, owner, resourceId), socket(context), resolver(context) {}
 
 bool TcpResource::Matches(const OpenParameters& parameters) const {
-  return parameters.kind == 0 && Resource::Matches(parameters);
+  return parameters.kind == orvan::protocol::kKindTcp && Resource::Matches(parameters);
 }
 
 void TcpResource::Open(const OpenParameters& parameters) {
