@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/i_error.hpp"
+#include "protocol/option_error_text.hpp"
 #include "resources/open_parameters.hpp"
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
@@ -70,17 +71,7 @@ bool IsPciAddress(const std::string& address) {
          Contains(address, "/dev/rurezivu");
 }
 
-// Boost fills placeholders into its error text until none is left, so a client's word that
-// holds a placeholder would make it loop for ever: client words enter the text without '%'.
-struct OptionErrorText : po::error_with_option_name {
-  static std::string Of(po::error_with_option_name& error) {
-    auto& substitutions = error.*(&OptionErrorText::m_substitutions);
-    for (auto& substitution : substitutions) {
-      std::replace(substitution.second.begin(), substitution.second.end(), '%', '?');
-    }
-    return error.what();
-  }
-};
+using orvan::protocol::OptionErrorText;
 
 // A socket port read without Boost's 16-bit conversion, which overflows on some non-digits.
 struct Port {
