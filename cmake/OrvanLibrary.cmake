@@ -7,7 +7,7 @@
 function(orvan_add_shared_library name)
   set(here ${CMAKE_CURRENT_SOURCE_DIR})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${here}/src/*.cpp)
-  set(dependencies orvan_platform Boost::system Boost::thread Boost::regex
+  set(dependencies orvan_platform orvan_protocol Boost::system Boost::thread Boost::regex
       Boost::program_options Boost::filesystem OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
   # lib<name>.so links them through one interface target: its installed package then names none
   # of them, where it would otherwise list the shared ones (Boost's) as private dependencies.

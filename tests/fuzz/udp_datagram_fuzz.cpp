@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "network/udp_device.hpp"
+#include "protocol/controller_datagram.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   OrvDataRecord record{};
@@ -22,8 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     position += length;
     const auto kind = orvan::SortDatagram(datagram.data(), datagram.size(),
                                           length % 2 ? &record : nullptr, interrupts);
-    if (kind == orvan::DatagramKind::Record && length <= 18) std::abort();
-    if (kind == orvan::DatagramKind::Interrupt && (length < 3 || length > 18)) std::abort();
+    using orvan::protocol::DatagramKind;
+    if (kind == DatagramKind::Record && length <= orvan::protocol::kLongestInterrupt) std::abort();
+    if (kind == DatagramKind::Interrupt) {
+      if (length < orvan::protocol::kShortestInterrupt) std::abort();
+      if (length > orvan::protocol::kLongestInterrupt) std::abort();
+      const auto status = orvan::protocol::InterruptStatus(length);
+      if (status.offset + status.count > length) std::abort();
+    }
     if (interrupts.size() > 64) std::abort();
   }
   return 0;

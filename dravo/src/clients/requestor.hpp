@@ -2,6 +2,7 @@
 // write queue and shell. Derived classes know how to read from and write to their carrier.
 #pragma once
 
+#include "protocol/shell_wire.hpp"
 #include "resources/resource_client.hpp"
 #include "shell/shell.hpp"
 
@@ -23,7 +24,7 @@ class ShellResource;
 
 class Requestor : public std::enable_shared_from_this<Requestor>, public ResourceClient {
 public:
-  static constexpr size_t kReceiveSize = 449;
+  static constexpr size_t kReceiveSize = orvan::protocol::kRequestSize;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
   // A client that lets this much output pile up unread is closed rather than held in memory.
   static constexpr size_t kMaxWriteBacklog = 1 << 20;

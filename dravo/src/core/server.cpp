@@ -5,6 +5,7 @@
 #include "clients/tcp_requestor.hpp"
 #include "clients/udp_socket_muxer.hpp"
 #include "core/windows_version.hpp"
+#include "protocol/resource_kind.hpp"
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
 #include "shell/request.hpp"
@@ -197,7 +198,7 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
   for (const auto& [id, resource] : resources) {
     if (!resource->Matches(*parameters)) continue;
     // An open serial port serves again, at the baud rate asked for now.
-    if (parameters->kind == 2)
+    if (parameters->kind == orvan::protocol::kKindSerial)
       resource->Submit(Request::RequestWithControl(2, parameters->baud, {}));
     return;
   }
@@ -206,7 +207,7 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
         pending.parameters->address == parameters->address)
       return;
   }
-  if (parameters->kind > 3) return;
+  if (parameters->kind > orvan::protocol::kKindPci) return;
   auto resource = makeResource(parameters->kind, io, *this, nextId);
   if (!resource) return;
   parameters->id = nextId++;
@@ -250,7 +251,7 @@ std::optional<uint32_t> Server::FindResource(const std::string& address,
   for (const auto& [id, resource] : resources) {
     if (resource->Closing()) continue;  // lost its controller: nobody new may link to it
     if (resource->Address() == address &&
-        (protocol.empty() || protocol == Resource::KindWord(resource->Kind())))
+        (protocol.empty() || protocol == orvan::protocol::KindWord(resource->Kind())))
       return id;
   }
   return std::nullopt;

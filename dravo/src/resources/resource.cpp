@@ -2,6 +2,8 @@
 // the sorting of controller input, the subscriber sets and their fan-out, and closing when unused.
 #include "resources/resource.hpp"
 
+#include "protocol/controller_datagram.hpp"
+#include "protocol/shell_wire.hpp"
 #include "shell/request.hpp"
 
 #include <boost/asio/post.hpp>
@@ -12,9 +14,6 @@
 #include <sstream>
 
 namespace {
-
-// A controller reply that carries this before its prompt is not for any client.
-constexpr uint8_t kMarker[] = {0x50, 0x11, 0x01};
 
 bool Live(const std::shared_ptr<ResourceClient>& client) { return client && !client->Closed(); }
 
@@ -31,25 +30,10 @@ bool Resource::Matches(const OpenParameters& parameters) const {
 
 void Resource::SetOption(uint32_t, uint32_t) {}
 
-const char* Resource::KindWord(uint32_t kind) {
-  switch (kind) {
-    case 0:
-      return "tcp";
-    case 1:
-      return "udp";
-    case 2:
-      return "ser";
-    case 3:
-      return "pci";
-    default:
-      return "???";
-  }
-}
-
 std::string Resource::ListLine() const {
   std::ostringstream line;
-  line << std::setw(3) << id << ", " << std::setw(16) << address << ", " << KindWord(Kind()) << ", "
-       << Describe();
+  line << std::setw(3) << id << ", " << std::setw(16) << address << ", "
+       << orvan::protocol::KindWord(Kind()) << ", " << Describe();
   return line.str();
 }
 
@@ -245,18 +229,21 @@ void Resource::OnRead(const boost::system::error_code& error, size_t count) {
     return;
   }
   if (released || failed) return;
-  if (Kind() == 1) {
-    const uint32_t declared = count >= 4 ? readBuffer[2] | (readBuffer[3] << 8) : 0;
-    if (count > 18 && declared == count) {
-      Broadcast(records, readBuffer.data(), count);
-      recordsSeen = true;
-      StartRead();
-      return;
-    }
-    if (count >= 3 && count <= 18 && readBuffer[0] == 0x01) {
-      Broadcast(interrupts, readBuffer.data() + 1, count - 2);
-      StartRead();
-      return;
+  if (Kind() == orvan::protocol::kKindUdp) {
+    switch (orvan::protocol::ClassifyDatagram(readBuffer.data(), count)) {
+      case orvan::protocol::DatagramKind::Record:
+        Broadcast(records, readBuffer.data(), count);
+        recordsSeen = true;
+        StartRead();
+        return;
+      case orvan::protocol::DatagramKind::Interrupt: {
+        const auto status = orvan::protocol::InterruptStatus(count);
+        Broadcast(interrupts, readBuffer.data() + status.offset, status.count);
+        StartRead();
+        return;
+      }
+      case orvan::protocol::DatagramKind::Text:
+        break;
     }
   }
   ProcessInput(count);
@@ -286,65 +273,24 @@ void Resource::ProcessInput(size_t count) {
     SendOwner(current, readBuffer.data(), count, false, false);
     return;
   }
-  unsolicitedCount = responseCount = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t byte = readBuffer[i];
-    switch (binaryState) {
-      case 0:
-        if ((byte & 0xE8) == 0x80) {
-          binaryState = 1;
-          response[responseCount++] = byte;
-        } else if (byte & 0x80) {
-          unsolicited[unsolicitedCount++] = byte & 0x7F;
-        } else {
-          response[responseCount++] = byte;
-        }
-        continue;
-      case 1:
-        binaryState = 2;
-        response[responseCount++] = byte;
-        continue;
-      case 2:
-        binaryRemaining = byte;
-        binaryState = 3;
-        break;
-      case 3:
-        binaryRemaining += byte * 256 - 3;
-        binaryState = 4;
-        break;
-      default:
-        binaryRemaining -= 1;
-        break;
-    }
-    response[responseCount++] = byte;
-    // A declared length below 3 would never count down to 0: such a reply ends here.
-    if (binaryState >= 4 && binaryRemaining <= 0) {
-      binaryState = 0;
-      binaryRemaining = -1;
-      if (responseCount != 0 && current) {
-        SendOwner(current, response.data(), responseCount, true, false);
-        responseCount = 0;
+  // Replies go to the owner, or to the message subscribers when nobody is served.
+  struct Delivery final : orvan::protocol::InputEvents {
+    Delivery(Resource& resource, const std::shared_ptr<ResourceClient>& owner)
+        : resource(resource), owner(owner) {}
+    void Reply(const uint8_t* bytes, size_t length, bool complete, bool binaryPart) override {
+      if (owner) {
+        // A binary reply still under way is no text: the client's reply tracker must not end
+        // on it.
+        resource.SendOwner(owner, bytes, length, complete, binaryPart);
+      } else {
+        resource.Broadcast(resource.messages, bytes, length);
       }
     }
-  }
-
-  const auto text = response.begin(),
-             textEnd = std::find(response.begin(), response.begin() + responseCount, 0);
-  const auto colon = std::find(text, textEnd, ':');
-  if (std::search(text, colon, std::begin(kMarker), std::end(kMarker)) != colon) {
-    const size_t dropped = std::min(responseCount, static_cast<size_t>(textEnd - text) + 2);
-    std::memmove(response.data(), response.data() + dropped, responseCount - dropped);
-    responseCount -= dropped;
-    unsolicitedCount = 0;
-  }
-
-  if (responseCount != 0) {
-    if (current) {
-      // A binary reply still under way is no text: the client's reply tracker must not end on it.
-      SendOwner(current, response.data(), responseCount, false, binaryState != 0);
-    } else {
-      Broadcast(messages, response.data(), responseCount);
+    void Unsolicited(const uint8_t* bytes, size_t length) override {
+      resource.Broadcast(resource.messages, bytes, length);
     }
-  }
-  if (unsolicitedCount != 0) Broadcast(messages, unsolicited.data(), unsolicitedCount);
+    Resource& resource;
+    const std::shared_ptr<ResourceClient>& owner;
+  } delivery(*this, current);
+  input.Sort(readBuffer.data(), count, current != nullptr, delivery);
 }

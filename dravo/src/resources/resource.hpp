@@ -4,6 +4,8 @@
 // The transports (TCP, UDP, ...) derive from it and supply open, close, write and read.
 #pragma once
 
+#include "protocol/controller_input.hpp"
+#include "protocol/resource_kind.hpp"
 #include "resources/open_parameters.hpp"
 #include "resources/resource_client.hpp"
 #include "resources/resource_table.hpp"
@@ -27,7 +29,7 @@ class Request;
 
 class Resource : public std::enable_shared_from_this<Resource>, public ShellResource {
 public:
-  static constexpr size_t kBufferSize = 512;
+  static constexpr size_t kBufferSize = orvan::protocol::kControllerBlock;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
 
   // Ordered by the client's control block, so an expired entry can still be found and erased.
@@ -39,7 +41,7 @@ public:
   Resource(const Resource&) = delete;
   Resource& operator=(const Resource&) = delete;
 
-  // 0 TCP, 1 UDP, 2 serial, 3 PCI.
+  // One of the resource kinds (kKindTcp, ...).
   virtual uint32_t Kind() const = 0;
   // Stores the address; a transport then opens and reports the end of it (ReportOpened).
   virtual void Open(const OpenParameters& parameters);
@@ -64,7 +66,6 @@ public:
   const std::string& Address() const { return address; }
   // Released, or lost its transport and asked the server to close it.
   bool Closing() const { return released || failed; }
-  static const char* KindWord(uint32_t kind);
 
   // Milliseconds without a write after which an unused resource closes.
   void SetIdleTimeout(uint32_t milliseconds) { idleTimeout = milliseconds; }
@@ -129,18 +130,14 @@ private:
 
   SubscriberSet linked, messages, records, interrupts;
   boost::asio::steady_timer idleTimer;
-  std::array<uint8_t, kBufferSize> unsolicited{};
-  size_t unsolicitedCount = 0;
-  std::array<uint8_t, kBufferSize> response{};
-  size_t responseCount = 0;
   std::weak_ptr<ResourceClient> owner;
   std::deque<std::vector<uint8_t>> writeQueue;
   std::deque<std::shared_ptr<Request>> requestQueue;
   uint32_t idleTimeout = kDefaultIdleTimeout;
   size_t writeBacklog = 0;
   bool writing = false;
-  uint32_t binaryState = 0;
-  int32_t binaryRemaining = -1;
+  // Reply and message bytes of the current read, and a binary reply that spans reads.
+  orvan::protocol::ControllerInput input;
 };
 
 template <class Resolver, class Resolved>

@@ -13,7 +13,7 @@ TcpResource::TcpResource(asio::io_context& context, ResourceTable& table, uint32
     : Resource(context, table, resourceId), socket(context), resolver(context) {}
 
 bool TcpResource::Matches(const OpenParameters& parameters) const {
-  return parameters.kind == 0 && Resource::Matches(parameters);
+  return parameters.kind == orvan::protocol::kKindTcp && Resource::Matches(parameters);
 }
 
 void TcpResource::Open(const OpenParameters& parameters) {

@@ -8,7 +8,7 @@
 class TcpResource : public Resource {
 public:
   TcpResource(boost::asio::io_context& io, ResourceTable& table, uint32_t id);
-  uint32_t Kind() const override { return 0; }
+  uint32_t Kind() const override { return orvan::protocol::kKindTcp; }
   // Resolves the address (IPv4), connects to the first result and starts reading.
   void Open(const OpenParameters& parameters) override;
   bool Matches(const OpenParameters& parameters) const override;

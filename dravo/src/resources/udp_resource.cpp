@@ -13,7 +13,7 @@ UdpResource::UdpResource(asio::io_context& context, ResourceTable& table, uint32
     : Resource(context, table, resourceId), socket(context), resolver(context) {}
 
 bool UdpResource::Matches(const OpenParameters& parameters) const {
-  return parameters.kind == 1 && Resource::Matches(parameters);
+  return parameters.kind == orvan::protocol::kKindUdp && Resource::Matches(parameters);
 }
 
 void UdpResource::Open(const OpenParameters& parameters) {

@@ -9,7 +9,7 @@
 class UdpResource : public Resource {
 public:
   UdpResource(boost::asio::io_context& io, ResourceTable& table, uint32_t id);
-  uint32_t Kind() const override { return 1; }
+  uint32_t Kind() const override { return orvan::protocol::kKindUdp; }
   // Resolves the address (IPv4) and opens the socket; reading starts with the first write.
   void Open(const OpenParameters& parameters) override;
   // Tells the controller to stop its record stream and free this handle, then closes.

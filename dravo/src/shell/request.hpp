@@ -8,11 +8,13 @@
 #include <deque>
 #include <memory>
 
+#include "protocol/shell_wire.hpp"
+
 class ResourceClient;
 
 class Request {
 public:
-  static constexpr size_t kMaxLength = 449;
+  static constexpr size_t kMaxLength = orvan::protocol::kRequestSize;
 
   // Operation codes the resource applies.
   static constexpr int kJoinLinked = 1;

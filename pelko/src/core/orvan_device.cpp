@@ -19,11 +19,7 @@ namespace orvan {
 namespace {
 
 constexpr char kCarriageReturn = '\r';
-constexpr char kLineFeed = '\n';
-constexpr char kCtrlZ = 0x1A;
 constexpr char kTrimmed[] = "\r\n :>\x1A";
-
-bool IsPrompt(char byte) { return byte == ':' || byte == '>'; }
 
 std::string TrimText(const std::string& reply) {
   const auto first = reply.find_first_not_of(kTrimmed, 0, sizeof kTrimmed - 1);
@@ -54,49 +50,9 @@ void OrvanDevice::Initialize() {
   }
 }
 
-OrvanDevice::Byte OrvanDevice::ScanBinary(uint8_t byte, std::string& reply) {
-  switch (binaryState) {
-    case 0:
-      if ((byte & 0xE8) == 0x80) {
-        reply += static_cast<char>(byte);
-        binaryState = 1;
-      } else if (byte == '?') {
-        // A refused "QR" answers a plain '?'; unsolicited text here always has bit 7 set.
-        return Byte::ControllerError;
-      } else {
-        QueueUnsolicited(byte);
-      }
-      return Byte::Kept;
-    case 1:
-      reply += static_cast<char>(byte);
-      binaryState = 2;
-      return Byte::Kept;
-    case 2:
-      reply += static_cast<char>(byte);
-      binaryRemaining = byte;
-      binaryState = 3;
-      return Byte::Kept;
-    case 3:
-      reply += static_cast<char>(byte);
-      binaryRemaining += 256 * byte - 3;
-      binaryState = 4;
-      // A declared length below 3 would never count down to 0: the header is the whole reply.
-      return binaryRemaining <= 0 ? Byte::Ended : Byte::Kept;
-    default:
-      reply += static_cast<char>(byte);
-      --binaryRemaining;
-      return binaryRemaining <= 0 ? Byte::Ended : Byte::Kept;
-  }
-}
-
 std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t timeout,
                                  bool throwOnError) {
   if (timeout <= 0) timeout = options->timeout;
-  binaryState = 0;
-  binaryRemaining = -1;
-  bool binaryMode = false;
-  bool quMode = false;
-  bool mgMode = false;
 
   std::string text;
   for (const char c : command) {
@@ -104,26 +60,19 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
       throw OrvanError(-1105, "use a higher-level Command() call for compound commands");
     if (c == ' ' && text.empty()) continue;
     text += c;
-    if (text.size() == 2) {
-      if (text == "DL" || text == "ED" || text == "QD")
-        throw OrvanError(-1106, text + " illegal in Command() call");
-      binaryMode = text == "QR";
-      quMode = text == "QU";
-      mgMode = text == "MG";
-    }
+    if (text.size() == 2 && (text == "DL" || text == "ED" || text == "QD"))
+      throw OrvanError(-1106, text + " illegal in Command() call");
   }
+  const protocol::ReplyModes modes = protocol::ReplyModesOf(text);
   text += kCarriageReturn;
   Write(text.data(), text.size(), timeout, false);
 
+  protocol::ReplyEnd replyEnd(modes);
   std::string reply;
-  int64_t lastCr = -1;
-  int64_t lastLf = -1;
-  int64_t lastCtrlZ = -1;
-  int32_t reads = 0;
   for (;;) {
     size_t count = 0;
     try {
-      count = Read(readBuffer.data(), readBuffer.size(), !binaryMode, timeout);
+      count = Read(readBuffer.data(), readBuffer.size(), !modes.binary, timeout);
     } catch (const OrvanError& e) {
       throw OrvanError(e.Code(), reply);
     }
@@ -133,41 +82,26 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
       if (timeout == 0) throw OrvanError(-1100, reply);
       continue;
     }
-    ++reads;
-    const bool firstLone = reads == 1 && count == 1;
+    replyEnd.StartRead(count);
 
     size_t end = 0;  // one past the reply's last byte in this read, 0 while it goes on
     for (size_t i = 0; i < count && end == 0; ++i) {
       const uint8_t byte = static_cast<uint8_t>(readBuffer[i]);
-      bool controllerError = false;
-      if (binaryMode) {
-        const Byte result = ScanBinary(byte, reply);
-        if (result == Byte::Ended) {
-          binaryState = 0;
-          binaryRemaining = -1;
+      switch (replyEnd.Next(byte)) {
+        case protocol::ReplyByte::Outside:
+          QueueUnsolicited(byte);
+          break;
+        case protocol::ReplyByte::Kept:
+          reply += static_cast<char>(byte);
+          break;
+        case protocol::ReplyByte::Ends:
+          reply += static_cast<char>(byte);
           end = i + 1;
-        }
-        controllerError = result == Byte::ControllerError;
-      } else {
-        const int64_t h = static_cast<int64_t>(reply.size());
-        reply += static_cast<char>(byte);
-        if (byte == kCarriageReturn) lastCr = h;
-        if (byte == kLineFeed) lastLf = h;
-        if (byte == kCtrlZ) lastCtrlZ = h;
-        if (IsPrompt(static_cast<char>(byte))) {
-          const bool lastOfRead = i + 1 == count;
-          if (firstLone || (lastOfRead && ((lastCr == h - 2 && lastLf == h - 1) ||
-                                           lastCtrlZ == h - 1 || (quMode && lastCr == h - 1) ||
-                                           mgMode || (lastCr == h - 3 && lastLf == h - 2))))
-            end = i + 1;
-        } else if (byte == '?') {
-          controllerError = firstLone || lastLf == h - 1;
-        }
-      }
-      if (controllerError) {
-        promptState = false;
-        if (throwOnError) throw OrvanError(-10000);
-        return "?";
+          break;
+        case protocol::ReplyByte::ControllerError:
+          promptState = false;
+          if (throwOnError) throw OrvanError(-10000);
+          return "?";
       }
     }
 
@@ -175,14 +109,14 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
       for (size_t i = end; i < count; ++i) QueueUnsolicited(static_cast<uint8_t>(readBuffer[i]));
       promptState = !reply.empty() && reply.back() == '>';
       if (!trim) return reply;
-      if (binaryMode) {
+      if (modes.binary) {
         // Record bytes may equal any trim character; only the prompt after them goes.
         if (!reply.empty() && reply.back() == ':') reply.pop_back();
         return reply;
       }
       return TrimText(reply);
     }
-    if (reply.size() > kReplyLimit)
+    if (replyEnd.Overlong())
       throw OrvanError(-10004, "reply exceeds " + std::to_string(kReplyLimit) + " bytes");
   }
 }

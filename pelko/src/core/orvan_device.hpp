@@ -12,6 +12,7 @@
 #include <string>
 
 #include "pelko.h"
+#include "protocol/reply_end.hpp"
 
 namespace orvan {
 
@@ -34,13 +35,13 @@ constexpr int32_t kOptionStopBits = 3;
 constexpr int32_t kOptionUnsolicitedPort = 4;
 constexpr int32_t kOptionPacing = 5;
 
-// The most a transport read may hand over at once.
-constexpr size_t kReadBlock = 406;
+// The most a transport read may hand over at once: the engine's read block.
+constexpr size_t kReadBlock = protocol::kEngineReadBlock;
 // The unsolicited queue drops bytes beyond this.
 constexpr size_t kUnsolicitedLimit = 100000;
 // A reply this long is no controller's reply; a controller that keeps trickling bytes must not
 // make the library grow a buffer without end.
-constexpr size_t kReplyLimit = 4u << 20;
+constexpr size_t kReplyLimit = protocol::kReplyLimit;
 
 class OrvanDevice {
 public:
@@ -101,13 +102,7 @@ public:
 
 protected:
   std::deque<uint8_t> unsolicited;
-  int32_t binaryState = 0;
-  int32_t binaryRemaining = -1;
   std::array<char, kReadBlock> readBuffer{};
-
-private:
-  enum class Byte { Kept, Ended, ControllerError };
-  Byte ScanBinary(uint8_t byte, std::string& reply);
 };
 
 // The whole file as bytes; -10005 when it cannot be opened.

@@ -13,8 +13,8 @@
 #include <limits>
 #include <type_traits>
 
-#include "core/option_error_text.hpp"
 #include "core/orvan_error.hpp"
+#include "protocol/option_error_text.hpp"
 
 namespace orvan {
 namespace po = boost::program_options;
@@ -183,7 +183,7 @@ void ParseOpenOptions(const std::vector<std::string>& tokens,
     po::notify(vm);
     ApplyLists(vm, o);
   } catch (const std::exception& e) {
-    throw OrvanError(-10006, OptionErrorText::Of(e));
+    throw OrvanError(-10006, protocol::OptionErrorText::Of(e));
   }
 }
 

@@ -22,7 +22,6 @@ using asio::ip::udp;
 
 namespace {
 constexpr size_t kInterruptLimit = 64;
-constexpr size_t kLongestInterrupt = 18;
 constexpr char kRelease[] = "IHS=>-1\r";
 
 bool Passed(std::chrono::steady_clock::time_point deadline) {
@@ -30,24 +29,14 @@ bool Passed(std::chrono::steady_clock::time_point deadline) {
 }
 }  // namespace
 
-DatagramKind ClassifyDatagram(const char* bytes, size_t length) {
-  if (length > kLongestInterrupt) {
-    const size_t declared =
-        static_cast<uint8_t>(bytes[2]) | (static_cast<size_t>(static_cast<uint8_t>(bytes[3])) << 8);
-    if (declared == length) return DatagramKind::Record;
-  } else if (length >= 3 && bytes[0] == 0x01) {
-    return DatagramKind::Interrupt;
-  }
-  return DatagramKind::Text;
-}
-
-DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* record,
-                          std::deque<uint8_t>& interrupts) {
-  const DatagramKind kind = ClassifyDatagram(bytes, length);
-  if (kind == DatagramKind::Record && record) {
+protocol::DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* record,
+                                    std::deque<uint8_t>& interrupts) {
+  const protocol::DatagramKind kind = protocol::ClassifyDatagram(bytes, length);
+  if (kind == protocol::DatagramKind::Record && record) {
     std::memcpy(record->bytes, bytes, std::min(length, sizeof record->bytes));
-  } else if (kind == DatagramKind::Interrupt) {
-    for (size_t i = 1; i + 1 < length; ++i) {
+  } else if (kind == protocol::DatagramKind::Interrupt) {
+    const protocol::StatusBytes status = protocol::InterruptStatus(length);
+    for (size_t i = status.offset; i < status.offset + status.count; ++i) {
       if (interrupts.size() < kInterruptLimit) interrupts.push_back(static_cast<uint8_t>(bytes[i]));
     }
   }
@@ -110,10 +99,10 @@ bool UdpDevice::TryReceive() {
 }
 
 bool UdpDevice::TakeDatagram() {
-  const DatagramKind kind = SortDatagram(channel.received.Bytes(), channel.received.Count(),
-                                         recordBuffer.get(), interrupts);
-  if (kind == DatagramKind::Text) return false;
-  if (kind == DatagramKind::Record) ++recordCounter;
+  const protocol::DatagramKind kind = SortDatagram(
+      channel.received.Bytes(), channel.received.Count(), recordBuffer.get(), interrupts);
+  if (kind == protocol::DatagramKind::Text) return false;
+  if (kind == protocol::DatagramKind::Record) ++recordCounter;
   channel.received.Clear();
   return true;
 }

@@ -11,18 +11,15 @@
 
 #include "core/orvan_device.hpp"
 #include "core/socket_channel.hpp"
+#include "protocol/controller_datagram.hpp"
 
 namespace orvan {
-
-// What a controller datagram is, by its length and first bytes.
-enum class DatagramKind { Text, Record, Interrupt };
-DatagramKind ClassifyDatagram(const char* bytes, size_t length);
 
 // Takes what a datagram carries: a record's bytes into the record (when there is one, at most
 // its 512 bytes), an interrupt's status bytes onto the queue (at most 64 held). Text is left
 // to the caller. Returns the kind.
-DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* record,
-                          std::deque<uint8_t>& interrupts);
+protocol::DatagramKind SortDatagram(const char* bytes, size_t length, OrvDataRecord* record,
+                                    std::deque<uint8_t>& interrupts);
 
 class UdpDevice : public OrvanDevice, public std::enable_shared_from_this<UdpDevice> {
 public:

@@ -1,7 +1,7 @@
 // Program preprocessing and compression before a download.
 #include "program/preprocessor.hpp"
 
-#include "core/option_error_text.hpp"
+#include "protocol/option_error_text.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -117,7 +117,7 @@ void Preprocessor::ParseOptions(const std::string& text) {
   try {
     ParseOptionWords(words, values);
   } catch (const std::exception& e) {
-    throw OrvanError(-1204, OptionErrorText::Of(e));
+    throw OrvanError(-1204, protocol::OptionErrorText::Of(e));
   }
 
   if (values.count("ifdef") && !macros_.count(values["ifdef"].as<std::string>())) return;

@@ -16,6 +16,7 @@
 #include "fakes/error_code.hpp"
 #include "fakes/fake_controller.hpp"
 #include "identify/description.hpp"
+#include "protocol/controller_datagram.hpp"
 
 namespace {
 
@@ -25,6 +26,8 @@ using orvan::fakes::CodeOf;
 using std::chrono::milliseconds;
 
 TEST(ClassifyDatagram, ByLengthAndFirstBytes) {
+  using protocol::ClassifyDatagram;
+  using protocol::DatagramKind;
   auto withLength = [](size_t size, uint8_t first, size_t declared) {
     std::string bytes(size, 'x');
     bytes[0] = static_cast<char>(first);

@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "core/i_error.hpp"
+#include "protocol/option_error_text.hpp"
 #include "shell/command_shell.hpp"
 #include "shell/commands/command_options.hpp"
 
 namespace po = boost::program_options;
-using shell_options::OptionErrorText;
+using orvan::protocol::OptionErrorText;
 
 void CommandShell::ExecuteLine(const std::uint8_t* bytes, std::size_t length) {
   std::string text(reinterpret_cast<const char*>(bytes), length);
