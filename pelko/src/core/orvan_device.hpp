@@ -110,7 +110,10 @@ private:
   Byte ScanBinary(uint8_t byte, std::string& reply);
 };
 
-// The whole file as bytes; -10005 when it cannot be opened.
+// The largest program, include or firmware file the library reads.
+constexpr size_t kLargestFile = 64u << 20;
+// The whole regular file as bytes; -10005 when it cannot be opened, is no regular file or is
+// larger than kLargestFile.
 std::string ReadWholeFile(const std::string& path);
 // Blocks the calling thread for the given milliseconds.
 void WaitMilliseconds(uint32_t milliseconds);

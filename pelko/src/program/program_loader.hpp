@@ -15,7 +15,8 @@ public:
   virtual std::optional<std::string> Load(const std::string& path) const = 0;
 };
 
-// Reads files from the file system; names are handed over as the bytes they are.
+// Reads regular files from the file system, up to the library's largest file; names are
+// handed over as the bytes they are.
 class FileProgramLoader : public ProgramLoader {
 public:
   std::optional<std::string> Load(const std::string& path) const override;

@@ -23,6 +23,7 @@
 #include "core/orvan_options.hpp"
 #include "core/received_block.hpp"
 #include "identify/description.hpp"
+#include "platform/datagram_receive.hpp"
 
 namespace orvan {
 
@@ -431,15 +432,10 @@ void ClientDevice::ReceiveSub(SubChannel& channel, int32_t timeout) {
   if (timeout <= 0) timeout = options->timeout;
   auto attempt = [&] {
     boost::system::error_code error;
-    // MSG_TRUNC makes the count the datagram's real length, so an oversized one is refused
-    // instead of being cut silently.
-    const size_t count = link->socket.receive(
-        asio::buffer(link->received.Target(), link->received.Capacity()), MSG_TRUNC, error);
+    const size_t count = platform::ReceiveDatagram(
+        link->socket, asio::buffer(link->received.Target(), link->received.Capacity()), error);
     if (error == asio::error::would_block) return false;
     if (error) throw OrvanError(-1103, error.message());
-    if (count > link->received.Capacity()) {
-      throw OrvanError(-1103, std::error_code(EMSGSIZE, std::generic_category()).message());
-    }
     link->received.Fill(count);
     return count > 0;
   };
