@@ -59,7 +59,7 @@ size_t LongestValue(const std::string& values) {
 // The hardware behind the device, identified once.
 const Description& Identified(OrvanDevice& device) {
   if (!device.description) throw OrvanError(-1300, "no hardware description");
-  return device.description->Identify();
+  return device.description->Identify(device.DescribedDevice());
 }
 
 std::mutex& MakerLock() {

@@ -48,7 +48,7 @@ void OrvanDevice::Initialize() {
   if (promptState) return;  // the monitor knows neither CW nor identification
   Command("CW1", false, -1, false);
   if (description) {
-    description->Identify();
+    description->Identify(DescribedDevice());
     if (description->qqWord != 0) Command("QQ", false, -1, false);
   }
 }

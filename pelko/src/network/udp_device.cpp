@@ -69,7 +69,7 @@ void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     channel.socket.non_blocking(true);
     open = true;
     Command("", true, options->timeout, true);
-    description = std::make_shared<Description>(this);
+    description = std::make_shared<Description>();
   });
 }
 

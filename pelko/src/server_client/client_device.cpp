@@ -562,7 +562,7 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     LinkCommandChannel(commandAddress);
 
     open = true;
-    description = std::make_shared<Description>(this);
+    description = std::make_shared<Description>();
     Command("EO0", false, options->timeout, false);
 
     const std::pair<bool, std::pair<SubChannel*, char>> streams[] = {
