@@ -1,4 +1,4 @@
-// Device creation and the multi-exchange operations of a handle.
+// The device of a handle and its multi-exchange operations.
 #include "core/connection.hpp"
 
 #include <boost/algorithm/string/classification.hpp>
@@ -9,13 +9,12 @@
 #include <mutex>
 #include <vector>
 
+#include "core/device_factory.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/description.hpp"
-#include "network/network_device.hpp"
 #include "program/preprocessor.hpp"
-#include "server_client/client_device.hpp"
 
 namespace orvan {
 namespace {
@@ -96,20 +95,7 @@ std::shared_ptr<OrvanDevice> Connection::CreateDevice(const OrvanOptions& opened
     std::lock_guard<std::mutex> guard(MakerLock());
     maker = Maker();
   }
-  if (maker) return maker(opened, ioContext);
-
-  // Without "direct" every kind of address is reached through the server.
-  if (!opened.direct) return std::make_shared<ClientDevice>(ioContext);
-  // Each direct transport adds its kind here as it is built.
-  switch (opened.AddressKind()) {
-    case kAddressNetwork:
-      return std::make_shared<NetworkDevice>(ioContext);
-    case kAddressPci:
-    case kAddressSerial:
-    default:
-      break;
-  }
-  throw OrvanError(-1101, "device failed to open");
+  return maker ? maker(opened, ioContext) : MakeDevice(opened, ioContext);
 }
 
 void Connection::Open(const std::shared_ptr<OrvanOptions>& opened) {
