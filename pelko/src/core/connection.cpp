@@ -301,7 +301,7 @@ void Connection::ProgramDownload(const std::string& program, const std::string& 
       };
       WaitMilliseconds(kPacingMilliseconds);
       dataReturned();
-      const bool pacing = description.busKind == 2 && description.pacing;
+      const bool pacing = description.busKind == kBusKindEthernet && description.pacing;
       for (size_t sent = 0; sent < lines.size();) {
         const size_t size = std::min(kBlindChunk, lines.size() - sent);
         WriteDownload(lines.substr(sent, size), false, midLine);

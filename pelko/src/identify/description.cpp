@@ -83,14 +83,14 @@ bool WholeMatch(const std::string& text, const char* pattern) {
 // Bus kind by the device's own address kind: a host name that merely contains "com" is no
 // serial port, and its downloads must stay paced.
 int32_t BusKindOf(const OrvanOptions& options) {
-  if (options.address.empty()) return 2;
+  if (options.address.empty()) return kBusKindEthernet;
   switch (options.AddressKind()) {
     case kAddressPci:
-      return 0;
+      return kBusKindPci;
     case kAddressSerial:
-      return 1;
+      return kBusKindSerial;
     default:
-      return 2;
+      return kBusKindEthernet;
   }
 }
 
@@ -224,7 +224,7 @@ void Description::ApplyFamilyRules() {
   if (row->vaLimits) vaLimits = *row->vaLimits;
   if (row->flag1) flag1 = *row->flag1;
   if (row->flag2) flag2 = *row->flag2;
-  if (row->firmwareSerialOnly) firmwareOverBus = busKind == 1;
+  if (row->firmwareSerialOnly) firmwareOverBus = busKind == kBusKindSerial;
   if (row->sampleRate) sampleRate = *row->sampleRate;
   if (row->pacingOff) pacing = false;
   if (row->optionWords) {
@@ -379,9 +379,9 @@ const Description& Description::Identify(QueriedDevice& device) {
     else
       ParseCapabilities(capabilities);
 
-    if (busKind == 0)
+    if (busKind == kBusKindPci)
       word1 = -1;
-    else if (busKind == 1)
+    else if (busKind == kBusKindSerial)
       word1 = 0;
 
     if (configurationWord != -1) {

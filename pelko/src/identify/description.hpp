@@ -12,6 +12,11 @@ namespace orvan {
 
 class QueriedDevice;
 
+// Values of Description::busKind, as the public record carries them.
+constexpr int32_t kBusKindPci = 0;
+constexpr int32_t kBusKindSerial = 1;
+constexpr int32_t kBusKindEthernet = 2;
+
 class Description {
 public:
   // Identifies once through the device and returns the cached record afterwards; any failure
@@ -60,7 +65,7 @@ public:
   std::array<int32_t, 8> axisCodes{};
   int32_t word1 = 0;
   int32_t word2 = 4;
-  int32_t busKind = 2;  // 0 PCI, 1 serial, 2 Ethernet
+  int32_t busKind = kBusKindEthernet;
   std::string familyName = "Orvan Hardware";
   std::string address;
   std::string serialNumber;
