@@ -132,8 +132,8 @@ ConfigStore::~ConfigStore() {
 }
 
 pt::ptree& ConfigStore::Modify() {
-  modified_ = true;
-  return tree_;
+  modified = true;
+  return tree;
 }
 
 pt::ptree ConfigStore::ParseSettings(const std::string& bytes) {
@@ -164,10 +164,10 @@ void ConfigStore::Load() {
   const fs::path file = SettingsFile();
   if (Missing(file)) return;
   try {
-    tree_ = ParseSettings(ReadSettingsFile(file));
+    tree = ParseSettings(ReadSettingsFile(file));
   } catch (const std::exception& e) {
-    tree_.clear();
-    read_only_ = !KeepAside(file, e.what());
+    tree.clear();
+    readOnly = !KeepAside(file, e.what());
   }
 }
 
@@ -186,15 +186,15 @@ void ConfigStore::MigrateIni() {
     fs::remove(file);
     return;
   }
-  tree_.put(kServerPublish, legacy.get<bool>("Server.Publish", false));
-  tree_.put(kServerName, name);
-  modified_ = true;
-  remove_legacy_ = true;
+  tree.put(kServerPublish, legacy.get<bool>("Server.Publish", false));
+  tree.put(kServerName, name);
+  modified = true;
+  removeLegacy = true;
 }
 
 void ConfigStore::Save() {
-  if (!modified_) return;
-  if (read_only_) throw std::runtime_error("the old settings file is in the way");
-  ReplaceFile(SettingsFile(), SerializeSettings(tree_), 0644);
-  if (remove_legacy_) fs::remove(LegacyFile());
+  if (!modified) return;
+  if (readOnly) throw std::runtime_error("the old settings file is in the way");
+  ReplaceFile(SettingsFile(), SerializeSettings(tree), 0644);
+  if (removeLegacy) fs::remove(LegacyFile());
 }

@@ -13,8 +13,8 @@ std::optional<std::string> FileProgramLoader::Load(const std::string& path) cons
 }
 
 std::optional<std::string> MemoryProgramLoader::Load(const std::string& path) const {
-  const auto found = files_.find(path);
-  if (found == files_.end()) return std::nullopt;
+  const auto found = files.find(path);
+  if (found == files.end()) return std::nullopt;
   return found->second;
 }
 

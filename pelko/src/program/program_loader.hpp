@@ -25,11 +25,11 @@ public:
 // Files kept in memory under their exact path text.
 class MemoryProgramLoader : public ProgramLoader {
 public:
-  void Add(const std::string& path, std::string text) { files_[path] = std::move(text); }
+  void Add(const std::string& path, std::string text) { files[path] = std::move(text); }
   std::optional<std::string> Load(const std::string& path) const override;
 
 private:
-  std::map<std::string, std::string> files_;
+  std::map<std::string, std::string> files;
 };
 
 }  // namespace orvan
