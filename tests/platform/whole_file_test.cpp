@@ -6,37 +6,27 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/whole_file.hpp"
+#include "support/temporary_program_data.hpp"
 
 namespace {
 
-class WholeFileTest : public ::testing::Test {
+// A temporary folder of its own for each test.
+class WholeFileTest : public TemporaryProgramData {
 protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/whole-file-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder = pattern;
-  }
-  void TearDown() override {
-    const std::string command = "rm -rf '" + folder + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-  }
   std::string Write(const std::string& name, const std::string& bytes) {
-    const std::string path = folder + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    const auto path = root_ / name;
+    TemporaryProgramData::Write(path, bytes);
+    return path.string();
   }
-
-  std::string folder;
+  std::string Folder() const { return root_.string(); }
 };
 
 TEST_F(WholeFileTest, ReadsRegularFilesUpToTheLimitAndRefusesTheRest) {
   const std::string bytes("a\0b\r\n", 5);
-  ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((Folder() + "/fifo").c_str(), 0600), 0);
   const struct {
     const char* name;
     std::string path;
@@ -50,10 +40,10 @@ TEST_F(WholeFileTest, ReadsRegularFilesUpToTheLimitAndRefusesTheRest) {
       {"over the limit", Write("six", bytes + "x"), 5, platform::FileReadError::TooLarge, ""},
       // Its size says 0; the limit holds against what it really yields.
       {"proc file", "/proc/self/status", 4, platform::FileReadError::TooLarge, ""},
-      {"folder", folder, 64, platform::FileReadError::NotRegular, ""},
-      {"fifo", folder + "/fifo", 64, platform::FileReadError::NotRegular, ""},
+      {"folder", Folder(), 64, platform::FileReadError::NotRegular, ""},
+      {"fifo", Folder() + "/fifo", 64, platform::FileReadError::NotRegular, ""},
       {"endless device", "/dev/zero", 64, platform::FileReadError::NotRegular, ""},
-      {"missing", folder + "/missing", 64, std::error_code(ENOENT, std::system_category()), ""},
+      {"missing", Folder() + "/missing", 64, std::error_code(ENOENT, std::system_category()), ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -69,7 +59,7 @@ TEST_F(WholeFileTest, ReadsRegularFilesUpToTheLimitAndRefusesTheRest) {
 
 TEST_F(WholeFileTest, RefusalsSayWhy) {
   std::string got;
-  EXPECT_EQ(platform::ReadWholeFile(folder, 64, got).message(), "not a regular file");
+  EXPECT_EQ(platform::ReadWholeFile(Folder(), 64, got).message(), "not a regular file");
   EXPECT_EQ(platform::ReadWholeFile(Write("big", "12345"), 4, got).message(),
             "file larger than its reader takes");
 }
