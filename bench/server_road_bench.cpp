@@ -39,7 +39,7 @@
 #include "fakes/controller_process.hpp"
 #include "fakes/fake_controller.hpp"
 #include "pelko.h"
-#include "server_client/client_device.hpp"
+#include "server_client/shell_exchange.hpp"
 
 extern char** environ;
 

@@ -2,12 +2,12 @@
 // the server ends by itself, and reports its state to systemd when started by it.
 #include <pthread.h>
 #include <signal.h>
-#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <thread>
 
+#include "platform/service_notify.hpp"
 #include "service_host.hpp"
 
 int main(int argc, char** argv) {
@@ -25,9 +25,8 @@ int main(int argc, char** argv) {
   StopEvent stop;
   int exitCode = kExitFailed;
   std::thread worker([&] {
-    // sd_notify does nothing when NOTIFY_SOCKET is unset.
-    exitCode = ServerThread(arguments, stop,
-                            [](const std::string& state) { sd_notify(0, state.c_str()); });
+    exitCode = ServerThread(
+        arguments, stop, [](const std::string& state) { platform::NotifyServiceManager(state); });
     kill(getpid(), SIGUSR1);
   });
 

@@ -16,15 +16,15 @@ std::string BuildArgumentText(int argc, const char* const* argv) {
 
 void StopEvent::Signal() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    signalled_ = true;
+    std::lock_guard<std::mutex> lock(mutex);
+    signalled = true;
   }
-  changed_.notify_all();
+  changed.notify_all();
 }
 
 bool StopEvent::WaitFor(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this] { return signalled_; });
+  std::unique_lock<std::mutex> lock(mutex);
+  return changed.wait_for(lock, timeout, [this] { return signalled; });
 }
 
 int ServerThread(const std::string& arguments, StopEvent& stop,

@@ -20,9 +20,9 @@ public:
   bool WaitFor(std::chrono::milliseconds timeout);
 
 private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool signalled_ = false;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool signalled = false;
 };
 
 // Exit codes of the worker, which become the process's.

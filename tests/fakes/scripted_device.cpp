@@ -27,7 +27,7 @@ ScriptedDevice& ScriptedDevice::Nothing() {
 void ScriptedDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (failOpen) throw OrvanError(failOpen, "scripted open failure");
   options = opened;
-  description = std::make_shared<Description>(this);
+  description = std::make_shared<Description>();
   open = true;
 }
 

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   try {
     OrvDescription out;
-    const int32_t flags = device->description->CopyTo(out);
+    const int32_t flags = device->description->CopyTo(*device, out);
     if (flags != out.flags || (flags & ~7) != 0 || !device->description->identified) std::abort();
   } catch (const orvan::OrvanError& e) {
     if (e.Code() != -1300 || device->description->identified) std::abort();

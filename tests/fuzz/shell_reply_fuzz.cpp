@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server_client/client_device.hpp"
+#include "server_client/shell_exchange.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

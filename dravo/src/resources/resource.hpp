@@ -4,6 +4,7 @@
 // The transports (TCP, UDP, ...) derive from it and supply open, close, write and read.
 #pragma once
 
+#include "platform/resolve.hpp"
 #include "protocol/controller_input.hpp"
 #include "protocol/resource_kind.hpp"
 #include "resources/open_parameters.hpp"
@@ -144,9 +145,7 @@ template <class Resolver, class Resolved>
 void Resource::ResolveForOpen(Resolver& resolver, uint16_t port, Resolved resolved) {
   using Results = typename Resolver::results_type;
   try {
-    // No address-configured flag: it hides loopback addresses on a host with no other interface.
-    resolver.async_resolve(Resolver::protocol_type::v4(), address, std::to_string(port),
-                           Resolver::numeric_service,
+    platform::AsyncResolve(resolver, address, port,
                            [self = shared_from_this(), this, resolved](
                                const boost::system::error_code& error, const Results& results) {
                              if (error || released) {

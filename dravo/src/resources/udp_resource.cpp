@@ -2,9 +2,11 @@
 // datagrams from the controller's own address count.
 #include "resources/udp_resource.hpp"
 
-#include <sys/socket.h>
+#include <boost/asio/error.hpp>
 
 #include <sstream>
+
+#include "platform/datagram_receive.hpp"
 
 namespace asio = boost::asio;
 using asio::ip::udp;
@@ -63,22 +65,23 @@ void UdpResource::Write(const uint8_t* bytes, size_t length) {
 void UdpResource::OnWriteFailed(const boost::system::error_code&) { WriteNext(); }
 
 void UdpResource::StartRead() {
-  // MSG_TRUNC makes the count the datagram's real length, so an oversized one shows.
-  socket.async_receive_from(
-      asio::buffer(readBuffer), sender, MSG_TRUNC,
+  platform::AsyncReceiveDatagram(
+      socket, asio::buffer(readBuffer), sender,
       [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
         OnReceive(error, count);
       });
 }
 
 void UdpResource::OnReceive(const boost::system::error_code& error, size_t count) {
-  if (!error && !released && !failed) {
-    // Only the controller speaks here; a datagram too long for the buffer is dropped whole.
-    if (sender.address() != controller.address() || count > readBuffer.size()) {
+  // A datagram too long for the buffer is no failure of the transport: it is dropped whole.
+  const bool oversized = error == asio::error::message_size;
+  if ((!error || oversized) && !released && !failed) {
+    // Only the controller speaks here.
+    if (oversized || sender.address() != controller.address()) {
       StartRead();
       return;
     }
     controller = sender;  // the controller may answer from another port: follow it
   }
-  OnRead(error, count);
+  OnRead(oversized ? boost::system::error_code() : error, count);
 }

@@ -5,8 +5,10 @@
 #include <boost/property_tree/xml_parser.hpp>
 #include <iostream>
 #include <sstream>
+#include <system_error>
 
 #include "platform/program_data.hpp"
+#include "platform/whole_file.hpp"
 #include "settings/file_replace.hpp"
 
 namespace fs = boost::filesystem;
@@ -20,6 +22,9 @@ bool Missing(const fs::path& file) {
   return fs::symlink_status(file, error).type() == fs::file_not_found;
 }
 
+// No settings file comes near this; a larger one is refused unread.
+constexpr size_t kLargestSettingsFile = 64u << 20;
+
 fs::path SettingsFile() { return ServerDataDirectory() / "dravo.xml"; }
 fs::path LegacyFile() { return ServerDataDirectory() / "dravo.ini"; }
 
@@ -28,6 +33,16 @@ void CreateIfMissing(const fs::path& directory) {
   const fs::file_status status = fs::status(directory, error);
   if (status.type() == fs::file_not_found || status.type() == fs::status_error)
     fs::create_directory(directory);
+}
+
+// The whole settings file; a file that cannot be read, is no regular file or is too large
+// throws, as a malformed one does.
+std::string ReadSettingsFile(const fs::path& file) {
+  std::string bytes;
+  if (const std::error_code error =
+          platform::ReadWholeFile(file.string(), kLargestSettingsFile, bytes))
+    throw std::system_error(error, file.string());
+  return bytes;
 }
 
 // The deepest element nesting of the bytes, lexed as the XML parser lexes them (comments,
@@ -117,8 +132,8 @@ ConfigStore::~ConfigStore() {
 }
 
 pt::ptree& ConfigStore::Modify() {
-  modified_ = true;
-  return tree_;
+  modified = true;
+  return tree;
 }
 
 pt::ptree ConfigStore::ParseSettings(const std::string& bytes) {
@@ -149,10 +164,10 @@ void ConfigStore::Load() {
   const fs::path file = SettingsFile();
   if (Missing(file)) return;
   try {
-    tree_ = ParseSettings(ReadWholeFile(file));
+    tree = ParseSettings(ReadSettingsFile(file));
   } catch (const std::exception& e) {
-    tree_.clear();
-    read_only_ = !KeepAside(file, e.what());
+    tree.clear();
+    readOnly = !KeepAside(file, e.what());
   }
 }
 
@@ -161,7 +176,7 @@ void ConfigStore::MigrateIni() {
   if (Missing(file)) return;
   pt::ptree legacy;
   try {
-    legacy = ParseLegacySettings(ReadWholeFile(file));
+    legacy = ParseLegacySettings(ReadSettingsFile(file));
   } catch (const std::exception& e) {
     KeepAside(file, e.what());
     return;
@@ -171,15 +186,15 @@ void ConfigStore::MigrateIni() {
     fs::remove(file);
     return;
   }
-  tree_.put(kServerPublish, legacy.get<bool>("Server.Publish", false));
-  tree_.put(kServerName, name);
-  modified_ = true;
-  remove_legacy_ = true;
+  tree.put(kServerPublish, legacy.get<bool>("Server.Publish", false));
+  tree.put(kServerName, name);
+  modified = true;
+  removeLegacy = true;
 }
 
 void ConfigStore::Save() {
-  if (!modified_) return;
-  if (read_only_) throw std::runtime_error("the old settings file is in the way");
-  ReplaceFile(SettingsFile(), SerializeSettings(tree_), 0644);
-  if (remove_legacy_) fs::remove(LegacyFile());
+  if (!modified) return;
+  if (readOnly) throw std::runtime_error("the old settings file is in the way");
+  ReplaceFile(SettingsFile(), SerializeSettings(tree), 0644);
+  if (removeLegacy) fs::remove(LegacyFile());
 }

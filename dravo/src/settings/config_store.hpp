@@ -36,7 +36,7 @@ public:
   // Marks the store modified and returns the tree for writing.
   boost::property_tree::ptree& Modify();
   // The tree for reading, e.g. Tree().get<int>(kDhcpTimeout, kDhcpTimeoutDefault).
-  const boost::property_tree::ptree& Tree() const { return tree_; }
+  const boost::property_tree::ptree& Tree() const { return tree; }
 
   // The pure cores: bytes of dravo.xml / dravo.ini to a tree (throwing
   // boost::property_tree::ptree_error on bad input), and a tree to the bytes of dravo.xml.
@@ -52,10 +52,10 @@ private:
   void MigrateIni();
   void Save();
 
-  bool modified_ = false;
-  boost::property_tree::ptree tree_;
+  bool modified = false;
+  boost::property_tree::ptree tree;
   // Set when the settings file could not be read nor put aside: never write over it.
-  bool read_only_ = false;
+  bool readOnly = false;
   // Set when the legacy file was migrated: it goes once the settings file holds its values.
-  bool remove_legacy_ = false;
+  bool removeLegacy = false;
 };

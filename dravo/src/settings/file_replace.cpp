@@ -18,26 +18,6 @@ namespace {
 
 }  // namespace
 
-std::string ReadWholeFile(const boost::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail("open", path, errno);
-  std::string bytes;
-  char block[4096];
-  for (;;) {
-    const ssize_t got = ::read(fd, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int error = errno;
-      ::close(fd);
-      Fail("read", path, error);
-    }
-    if (got == 0) break;
-    bytes.append(block, static_cast<size_t>(got));
-  }
-  ::close(fd);
-  return bytes;
-}
-
 void ReplaceFile(const boost::filesystem::path& path, const std::string& bytes, mode_t mode) {
   std::string pattern = path.string() + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());

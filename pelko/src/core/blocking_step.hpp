@@ -14,12 +14,13 @@
 #include <string>
 
 #include "core/orvan_error.hpp"
+#include "platform/resolve.hpp"
 
 namespace orvan {
 
 class BlockingStep {
 public:
-  explicit BlockingStep(boost::asio::io_context& io) : io_(io) {}
+  explicit BlockingStep(boost::asio::io_context& context) : io(context) {}
 
   using Clock = std::chrono::steady_clock;
 
@@ -37,7 +38,7 @@ public:
     while (!finished()) {
       const auto left = deadline - Clock::now();
       if (left <= Clock::duration::zero()) throw OrvanError(-1100);
-      if (io_.run_one_for(left) == 0) Restart();
+      if (io.run_one_for(left) == 0) Restart();
     }
   }
 
@@ -49,22 +50,21 @@ public:
   // Runs the handlers that are ready now, without waiting.
   void Poll() {
     Restart();
-    io_.poll();
+    io.poll();
   }
 
-  boost::asio::io_context& Context() { return io_; }
+  boost::asio::io_context& Context() { return io; }
 
 private:
   void Restart() {
-    if (io_.stopped()) io_.restart();
+    if (io.stopped()) io.restart();
   }
 
-  boost::asio::io_context& io_;
+  boost::asio::io_context& io;
 };
 
 // The first IPv4 endpoint for host and port, bounded by the timeout; -1101 with the resolver's
-// text when there is none. Resolves without the configured-families flag, which on a host
-// with only loopback would refuse even "127.0.0.2".
+// text when there is none.
 template <class Protocol>
 typename Protocol::endpoint ResolveFirst(BlockingStep& step, const std::string& host, uint16_t port,
                                          int32_t timeoutMs) {
@@ -76,8 +76,8 @@ typename Protocol::endpoint ResolveFirst(BlockingStep& step, const std::string& 
   };
   auto outcome = std::make_shared<Outcome>();
   Resolver resolver(step.Context());
-  resolver.async_resolve(
-      Protocol::v4(), host, std::to_string(port), boost::asio::ip::resolver_base::numeric_service,
+  platform::AsyncResolve(
+      resolver, host, port,
       [outcome](const boost::system::error_code& error, typename Resolver::results_type results) {
         outcome->error = error;
         outcome->results = std::move(results);

@@ -1,4 +1,4 @@
-// Device creation and the multi-exchange operations of a handle.
+// The device of a handle and its multi-exchange operations.
 #include "core/connection.hpp"
 
 #include <boost/algorithm/string/classification.hpp>
@@ -9,13 +9,12 @@
 #include <mutex>
 #include <vector>
 
+#include "core/device_factory.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/description.hpp"
-#include "network/network_device.hpp"
 #include "program/preprocessor.hpp"
-#include "server_client/client_device.hpp"
 
 namespace orvan {
 namespace {
@@ -59,7 +58,7 @@ size_t LongestValue(const std::string& values) {
 // The hardware behind the device, identified once.
 const Description& Identified(OrvanDevice& device) {
   if (!device.description) throw OrvanError(-1300, "no hardware description");
-  return device.description->Identify();
+  return device.description->Identify(device.DescribedDevice());
 }
 
 std::mutex& MakerLock() {
@@ -96,20 +95,7 @@ std::shared_ptr<OrvanDevice> Connection::CreateDevice(const OrvanOptions& opened
     std::lock_guard<std::mutex> guard(MakerLock());
     maker = Maker();
   }
-  if (maker) return maker(opened, ioContext);
-
-  // Without "direct" every kind of address is reached through the server.
-  if (!opened.direct) return std::make_shared<ClientDevice>(ioContext);
-  // Each direct transport adds its kind here as it is built.
-  switch (opened.AddressKind()) {
-    case kAddressNetwork:
-      return std::make_shared<NetworkDevice>(ioContext);
-    case kAddressPci:
-    case kAddressSerial:
-    default:
-      break;
-  }
-  throw OrvanError(-1101, "device failed to open");
+  return maker ? maker(opened, ioContext) : MakeDevice(opened, ioContext);
 }
 
 void Connection::Open(const std::shared_ptr<OrvanOptions>& opened) {
@@ -315,7 +301,7 @@ void Connection::ProgramDownload(const std::string& program, const std::string& 
       };
       WaitMilliseconds(kPacingMilliseconds);
       dataReturned();
-      const bool pacing = description.busKind == 2 && description.pacing;
+      const bool pacing = description.busKind == kBusKindEthernet && description.pacing;
       for (size_t sent = 0; sent < lines.size();) {
         const size_t size = std::min(kBlindChunk, lines.size() - sent);
         WriteDownload(lines.substr(sent, size), false, midLine);

@@ -1,5 +1,5 @@
-// The part of a handle that owns its device: builds the right device for an address, opens it,
-// and runs the operations made of several controller exchanges (command lists, the information
+// The part of a handle that owns its device: has the right device made for an address, opens
+// it, and runs the operations made of several controller exchanges (command lists, the information
 // line, array transfers and program downloads).
 #pragma once
 
@@ -18,7 +18,7 @@ struct OrvanOptions;
 
 class Connection {
 public:
-  // Builds a device for the options on the handle's I/O context.
+  // Makes a device for the options on the handle's I/O context, in place of MakeDevice.
   using DeviceMaker = std::function<std::shared_ptr<OrvanDevice>(const OrvanOptions& options,
                                                                  boost::asio::io_context& io)>;
 
@@ -45,7 +45,7 @@ public:
 
   // Replaces how devices are made, for every connection of the process; returns the previous
   // maker. Internal: tests put scripted devices behind handles with it; an empty maker restores
-  // the built-in kinds.
+  // MakeDevice.
   static DeviceMaker SetDeviceMaker(DeviceMaker maker);
 
   std::shared_ptr<OrvanDevice> device;

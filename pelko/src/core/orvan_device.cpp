@@ -6,14 +6,13 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <system_error>
 
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/description.hpp"
+#include "platform/whole_file.hpp"
 
 namespace orvan {
 namespace {
@@ -45,7 +44,7 @@ void OrvanDevice::Initialize() {
   if (promptState) return;  // the monitor knows neither CW nor identification
   Command("CW1", false, -1, false);
   if (description) {
-    description->Identify();
+    description->Identify(DescribedDevice());
     if (description->qqWord != 0) Command("QQ", false, -1, false);
   }
 }
@@ -230,11 +229,10 @@ size_t OrvanDevice::WaitForByte(uint8_t byte) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw OrvanError(-10005, "file could not be opened");
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
+  std::string bytes;
+  if (platform::ReadWholeFile(path, kLargestFile, bytes))
+    throw OrvanError(-10005, "file could not be opened");
+  return bytes;
 }
 
 void WaitMilliseconds(uint32_t milliseconds) {

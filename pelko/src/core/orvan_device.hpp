@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "core/device_codes.hpp"
+#include "identify/queried_device.hpp"
 #include "pelko.h"
 #include "protocol/reply_end.hpp"
 
@@ -20,21 +22,6 @@ class Connection;
 class Description;
 struct OrvanOptions;
 
-// Values of BusType.
-constexpr int32_t kBusServerClient = 0;
-constexpr int32_t kBusTcp = 1;
-constexpr int32_t kBusUdp = 2;
-constexpr int32_t kBusPci = 3;
-constexpr int32_t kBusSerial = 4;
-
-// Codes of SetOption.
-constexpr int32_t kOptionPassThrough = 0;
-constexpr int32_t kOptionCommandMode = 1;
-constexpr int32_t kOptionBaud = 2;
-constexpr int32_t kOptionStopBits = 3;
-constexpr int32_t kOptionUnsolicitedPort = 4;
-constexpr int32_t kOptionPacing = 5;
-
 // The most a transport read may hand over at once: the engine's read block.
 constexpr size_t kReadBlock = protocol::kEngineReadBlock;
 // The unsolicited queue drops bytes beyond this.
@@ -43,10 +30,10 @@ constexpr size_t kUnsolicitedLimit = 100000;
 // make the library grow a buffer without end.
 constexpr size_t kReplyLimit = protocol::kReplyLimit;
 
-class OrvanDevice {
+class OrvanDevice : public QueriedDevice {
 public:
   OrvanDevice();
-  virtual ~OrvanDevice();
+  ~OrvanDevice() override;
   OrvanDevice(const OrvanDevice&) = delete;
   OrvanDevice& operator=(const OrvanDevice&) = delete;
 
@@ -61,8 +48,8 @@ public:
   virtual int32_t BytesAvailable() = 0;
   virtual void Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) = 0;
   // Sends one command and reads its reply up to the controller's prompt.
-  virtual std::string Command(const std::string& command, bool trim, int32_t timeout,
-                              bool throwOnError);
+  std::string Command(const std::string& command, bool trim, int32_t timeout,
+                      bool throwOnError) override;
   // Unsolicited message bytes, bit 7 cleared; the count placed in the buffer.
   virtual size_t Message(char* buffer, uint64_t length, int32_t timeout);
   virtual void SetRecordBuffer(const std::shared_ptr<OrvDataRecord>& record);
@@ -70,8 +57,13 @@ public:
   virtual uint8_t Interrupt(int32_t timeout);
   virtual void FirmwareDownload(const std::string& path, Connection& connection);
   virtual int32_t BusType() = 0;
-  virtual void SetOption(int32_t option, int32_t value);
+  void SetOption(int32_t option, int32_t value) override;
   virtual void SetCallback(OrvProgressCallback callback, void* user);
+  // The device whose own exchange identification queries and whose description this device
+  // shares: itself, unless it passes its commands to a channel.
+  virtual OrvanDevice& DescribedDevice() { return *this; }
+  const OrvanOptions* OpenedOptions() const override { return options.get(); }
+  bool InMonitor() const override { return promptState; }
 
   // Appends the byte with bit 7 cleared; dropped once the queue is full.
   void QueueUnsolicited(uint8_t byte);
@@ -105,7 +97,10 @@ protected:
   std::array<char, kReadBlock> readBuffer{};
 };
 
-// The whole file as bytes; -10005 when it cannot be opened.
+// The largest program, include or firmware file the library reads.
+constexpr size_t kLargestFile = 64u << 20;
+// The whole regular file as bytes; -10005 when it cannot be opened, is no regular file or is
+// larger than kLargestFile.
 std::string ReadWholeFile(const std::string& path);
 // Blocks the calling thread for the given milliseconds.
 void WaitMilliseconds(uint32_t milliseconds);

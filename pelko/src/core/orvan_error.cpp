@@ -49,6 +49,6 @@ std::string ErrorCodeText(int32_t code) {
   return "error code: " + std::to_string(code);
 }
 
-std::string OrvanError::CodeText() const { return ErrorCodeText(code_); }
+std::string OrvanError::CodeText() const { return ErrorCodeText(code); }
 
 }  // namespace orvan

@@ -9,15 +9,15 @@ namespace orvan {
 
 class OrvanError {
 public:
-  OrvanError(int32_t code, std::string message = {}) : code_(code), message_(std::move(message)) {}
+  OrvanError(int32_t code, std::string message = {}) : code(code), message(std::move(message)) {}
 
-  int32_t Code() const { return code_; }
-  std::string Message() const { return message_; }
+  int32_t Code() const { return code; }
+  std::string Message() const { return message; }
   std::string CodeText() const;
 
 private:
-  int32_t code_;
-  std::string message_;
+  int32_t code;
+  std::string message;
 };
 
 // The fixed text of a code; "error code: N" for a code without one.

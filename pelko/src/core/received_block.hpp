@@ -15,21 +15,21 @@ namespace orvan {
 template <size_t Size>
 class BasicReceivedBlock {
 public:
-  char* Target() { return data_.data(); }
-  size_t Capacity() const { return data_.size(); }
-  const char* Bytes() const { return data_.data(); }
-  size_t Count() const { return count_; }
-  size_t Remaining() const { return count_ - offset_; }
+  char* Target() { return data.data(); }
+  size_t Capacity() const { return data.size(); }
+  const char* Bytes() const { return data.data(); }
+  size_t Count() const { return count; }
+  size_t Remaining() const { return count - offset; }
 
-  void Fill(size_t count) {
-    count_ = count < data_.size() ? count : data_.size();
-    offset_ = 0;
+  void Fill(size_t received) {
+    count = received < data.size() ? received : data.size();
+    offset = 0;
   }
-  void Clear() { count_ = offset_ = 0; }
+  void Clear() { count = offset = 0; }
 
   bool HasHighBit() const {
-    for (size_t i = 0; i < count_; ++i) {
-      if (static_cast<uint8_t>(data_[i]) & 0x80) return true;
+    for (size_t i = 0; i < count; ++i) {
+      if (static_cast<uint8_t>(data[i]) & 0x80) return true;
     }
     return false;
   }
@@ -38,8 +38,8 @@ public:
   // queue; the others fill the buffer while it has room. The count placed in the buffer.
   size_t CopyOut(OrvanDevice& device, char* buffer, size_t length, bool separate) {
     size_t placed = 0;
-    for (; offset_ < count_; ++offset_) {
-      const uint8_t byte = static_cast<uint8_t>(data_[offset_]);
+    for (; offset < count; ++offset) {
+      const uint8_t byte = static_cast<uint8_t>(data[offset]);
       if (separate && (byte & 0x80)) {
         device.QueueUnsolicited(byte);
       } else if (placed < length) {
@@ -52,9 +52,9 @@ public:
   }
 
 private:
-  std::array<char, Size> data_{};
-  size_t count_ = 0;
-  size_t offset_ = 0;
+  std::array<char, Size> data{};
+  size_t count = 0;
+  size_t offset = 0;
 };
 
 using ReceivedBlock = BasicReceivedBlock<kReadBlock>;

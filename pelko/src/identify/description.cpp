@@ -15,10 +15,11 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/regex.hpp>
 
-#include "core/orvan_device.hpp"
+#include "core/device_codes.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/model_table.hpp"
+#include "identify/queried_device.hpp"
 
 namespace orvan {
 namespace {
@@ -82,14 +83,14 @@ bool WholeMatch(const std::string& text, const char* pattern) {
 // Bus kind by the device's own address kind: a host name that merely contains "com" is no
 // serial port, and its downloads must stay paced.
 int32_t BusKindOf(const OrvanOptions& options) {
-  if (options.address.empty()) return 2;
+  if (options.address.empty()) return kBusKindEthernet;
   switch (options.AddressKind()) {
     case kAddressPci:
-      return 0;
+      return kBusKindPci;
     case kAddressSerial:
-      return 1;
+      return kBusKindSerial;
     default:
-      return 2;
+      return kBusKindEthernet;
   }
 }
 
@@ -100,7 +101,7 @@ void CopyText(char (&field)[N], const std::string& text) {
 
 }  // namespace
 
-void Description::Reset() { *this = Description(device); }
+void Description::Reset() { *this = Description(); }
 
 bool Description::ParseIdentity() {
   static const boost::regex kIdentity(
@@ -223,7 +224,7 @@ void Description::ApplyFamilyRules() {
   if (row->vaLimits) vaLimits = *row->vaLimits;
   if (row->flag1) flag1 = *row->flag1;
   if (row->flag2) flag2 = *row->flag2;
-  if (row->firmwareSerialOnly) firmwareOverBus = busKind == 1;
+  if (row->firmwareSerialOnly) firmwareOverBus = busKind == kBusKindSerial;
   if (row->sampleRate) sampleRate = *row->sampleRate;
   if (row->pacingOff) pacing = false;
   if (row->optionWords) {
@@ -324,20 +325,19 @@ void Description::BuildLists() {
   if (analogOutputs != 0) AppendWord(optionWords, analogOutputBits == 16 ? "O16B" : "O12B");
 }
 
-const Description& Description::Identify() {
+const Description& Description::Identify(QueriedDevice& device) {
   if (identified) return *this;
-  if (!device) throw OrvanError(-1300, "no device to identify");
   try {
     const OrvanOptions defaults;
-    const OrvanOptions& settings = device->options ? *device->options : defaults;
+    const OrvanOptions& settings = device.OpenedOptions() ? *device.OpenedOptions() : defaults;
     const int32_t timeout = settings.timeout;
     const auto query = [&](const std::string& command) {
-      return device->Command(command, true, timeout, false);
+      return device.Command(command, true, timeout, false);
     };
-    const auto clearError = [&] { device->Command("TC1", false, timeout, false); };
+    const auto clearError = [&] { device.Command("TC1", false, timeout, false); };
 
-    device->Command("", false, timeout, false);
-    const bool monitor = device->promptState;
+    device.Command("", false, timeout, false);
+    const bool monitor = device.InMonitor();
     if (monitor) {
       Reset();
       identified = true;
@@ -379,9 +379,9 @@ const Description& Description::Identify() {
     else
       ParseCapabilities(capabilities);
 
-    if (busKind == 0)
+    if (busKind == kBusKindPci)
       word1 = -1;
-    else if (busKind == 1)
+    else if (busKind == kBusKindSerial)
       word1 = 0;
 
     if (configurationWord != -1) {
@@ -398,7 +398,7 @@ const Description& Description::Identify() {
 
     BuildLists();
     identified = true;
-    device->SetOption(kOptionPacing, pacing ? 1 : 0);
+    device.SetOption(kOptionPacing, pacing ? 1 : 0);
   } catch (const OrvanError& e) {
     identified = false;
     throw OrvanError(-1300, e.Message().empty() ? e.CodeText() : e.Message());
@@ -406,8 +406,8 @@ const Description& Description::Identify() {
   return *this;
 }
 
-int32_t Description::CopyTo(OrvDescription& out) {
-  Identify();
+int32_t Description::CopyTo(QueriedDevice& device, OrvDescription& out) {
+  Identify(device);
   std::memset(&out, 0, sizeof out);
   CopyText(out.identity, identity);
   CopyText(out.axisLetters, axisLetters);

@@ -1,5 +1,5 @@
 // What the hardware behind a device is, can hold and needs; filled once by querying the
-// controller through its device and cached until a firmware load or a new open.
+// controller through the device that holds it and cached until a firmware load or a new open.
 #pragma once
 
 #include <array>
@@ -10,17 +10,21 @@
 
 namespace orvan {
 
-class OrvanDevice;
+class QueriedDevice;
+
+// Values of Description::busKind, as the public record carries them.
+constexpr int32_t kBusKindPci = 0;
+constexpr int32_t kBusKindSerial = 1;
+constexpr int32_t kBusKindEthernet = 2;
 
 class Description {
 public:
-  explicit Description(OrvanDevice* owner = nullptr) : device(owner) {}
-
-  // Identifies once and returns the cached record afterwards; any failure is OrvanError -1300.
-  const Description& Identify();
+  // Identifies once through the device and returns the cached record afterwards; any failure
+  // is OrvanError -1300.
+  const Description& Identify(QueriedDevice& device);
   // Identify, then the public record; returns its flag bits.
-  int32_t CopyTo(OrvDescription& out);
-  // Back to the defaults, still bound to the same device.
+  int32_t CopyTo(QueriedDevice& device, OrvDescription& out);
+  // Back to the defaults.
   void Reset();
 
   // The steps of Identify that read a reply; pure, so tests and fuzzers drive them directly.
@@ -61,7 +65,7 @@ public:
   std::array<int32_t, 8> axisCodes{};
   int32_t word1 = 0;
   int32_t word2 = 4;
-  int32_t busKind = 2;  // 0 PCI, 1 serial, 2 Ethernet
+  int32_t busKind = kBusKindEthernet;
   std::string familyName = "Orvan Hardware";
   std::string address;
   std::string serialNumber;
@@ -96,8 +100,6 @@ public:
   int32_t sampleRate = 0;
   // Applied to the device as write pacing.
   bool pacing = true;
-  // The device to query; not owned.
-  OrvanDevice* device = nullptr;
 };
 
 }  // namespace orvan

@@ -77,7 +77,8 @@ void NetworkDevice::Initialize() {
     if (options->subscribeMG) send("CFI");
     if (options->unsolicitedType != kChannelUdp) return;
     if (options->subscribeDR) send("DR,_WH");
-    if (options->subscribeEI && description && description->Identify().interruptsSupported) {
+    if (options->subscribeEI && description &&
+        description->Identify(DescribedDevice()).interruptsSupported) {
       send("EI,,_WH");
     }
   } catch (const OrvanError&) {
@@ -140,6 +141,8 @@ void NetworkDevice::FirmwareDownload(const std::string& path, Connection& connec
   commandChannel->FirmwareDownload(path, connection);
   description = commandChannel->description;
 }
+
+OrvanDevice& NetworkDevice::DescribedDevice() { return commandChannel ? *commandChannel : *this; }
 
 void NetworkDevice::SetCallback(OrvProgressCallback callback, void* user) {
   OrvanDevice::SetCallback(callback, user);

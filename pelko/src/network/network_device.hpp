@@ -30,6 +30,8 @@ public:
   void FirmwareDownload(const std::string& path, Connection& connection) override;
   int32_t BusType() override { return busType; }
   void SetCallback(OrvProgressCallback callback, void* user) override;
+  // The command channel, which owns the description: identification queries through it.
+  OrvanDevice& DescribedDevice() override;
 
   const std::shared_ptr<OrvanDevice>& CommandChannel() const { return commandChannel; }
   const std::shared_ptr<OrvanDevice>& UnsolicitedChannel() const { return unsolicitedChannel; }

@@ -47,7 +47,7 @@ void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     // Reads and writes try the socket first and wait for readiness only when it has to.
     channel.socket.non_blocking(true);
     open = true;
-    description = std::make_shared<Description>(this);
+    description = std::make_shared<Description>();
   });
 }
 

@@ -2,18 +2,17 @@
 // the record counter, the interrupt queue, and the handle release on close.
 #include "network/udp_device.hpp"
 
-#include <sys/socket.h>
+#include <boost/asio/error.hpp>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <system_error>
 
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/description.hpp"
+#include "platform/datagram_receive.hpp"
 
 namespace orvan {
 
@@ -59,7 +58,7 @@ void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     channel.socket.non_blocking(true);
     open = true;
     Command("", true, options->timeout, true);
-    description = std::make_shared<Description>(this);
+    description = std::make_shared<Description>();
   });
 }
 
@@ -80,19 +79,16 @@ void UdpDevice::Close() {
 bool UdpDevice::TryReceive() {
   for (;;) {
     boost::system::error_code error;
-    // MSG_TRUNC makes the count the datagram's real length, so an oversized one is refused
-    // instead of being cut silently.
     ReceivedBlock& received = channel.received;
-    const size_t count = channel.socket.receive_from(
-        asio::buffer(received.Target(), received.Capacity()), sender, MSG_TRUNC, error);
+    const size_t count = platform::ReceiveDatagram(
+        channel.socket, asio::buffer(received.Target(), received.Capacity()), sender, error);
     if (error == asio::error::would_block) return false;
-    if (error) throw OrvanError(-1103, error.message());
+    const bool oversized = error == asio::error::message_size;
+    if (error && !oversized) throw OrvanError(-1103, error.message());
     // Only the controller's own address is heard; any other host cannot redirect us.
     if (sender.address() != remoteEndpoint.address()) continue;
     remoteEndpoint.port(sender.port());
-    if (count > received.Capacity()) {
-      throw OrvanError(-1103, std::error_code(EMSGSIZE, std::generic_category()).message());
-    }
+    if (oversized) throw OrvanError(-1103, error.message());
     received.Fill(count);
     return true;
   }

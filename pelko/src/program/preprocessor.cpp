@@ -45,7 +45,7 @@ bool DirectiveMode(const std::string& text) {
 }  // namespace
 
 Preprocessor::Preprocessor(std::shared_ptr<const ProgramLoader> loader)
-    : loader_(std::move(loader)) {}
+    : loader(std::move(loader)) {}
 
 int Preprocessor::Run(const std::string& options, const std::string& program, std::string& out,
                       int lineLimit, int widthLimit, bool allowContinuation) {
@@ -95,10 +95,10 @@ std::vector<std::string> Preprocessor::SplitOptionWords(const std::string& text)
 void Preprocessor::ParseOptionWords(const std::vector<std::string>& words,
                                     po::variables_map& values) const {
   po::options_description description("Preprocessor options", 80, 40);
-  description.add_options()("max", po::value<int>()->default_value(max_),
+  description.add_options()("max", po::value<int>()->default_value(maxLevel),
                             "Maximum compression level")(
-      "min", po::value<int>()->default_value(min_), "Minimum compression level")(
-      "insert", po::value<std::string>()->default_value(insert_),
+      "min", po::value<int>()->default_value(minLevel), "Minimum compression level")(
+      "insert", po::value<std::string>()->default_value(insert),
       "Location to insert download, \"\" for beginning")(
       "search,I", po::value<std::vector<std::string>>(), "Add search path for includes")(
       "define,D", po::value<std::vector<std::string>>(), "Add an object-like macro")(
@@ -120,41 +120,41 @@ void Preprocessor::ParseOptions(const std::string& text) {
     throw OrvanError(-1204, protocol::OptionErrorText::Of(e));
   }
 
-  if (values.count("ifdef") && !macros_.count(values["ifdef"].as<std::string>())) return;
-  if (values.count("ifndef") && macros_.count(values["ifndef"].as<std::string>())) return;
+  if (values.count("ifdef") && !macros.count(values["ifdef"].as<std::string>())) return;
+  if (values.count("ifndef") && macros.count(values["ifndef"].as<std::string>())) return;
 
   // A negative level would skip the character check entirely, so it counts as 0.
-  max_ = std::clamp(values["max"].as<int>(), 0, kMaxLevel);
-  min_ = std::min({std::max(values["min"].as<int>(), 0), kMaxLevel, max_});
-  insert_ = values["insert"].as<std::string>();
+  maxLevel = std::clamp(values["max"].as<int>(), 0, kMaxLevel);
+  minLevel = std::min({std::max(values["min"].as<int>(), 0), kMaxLevel, maxLevel});
+  insert = values["insert"].as<std::string>();
   if (values.count("search")) {
     for (const auto& path : values["search"].as<std::vector<std::string>>())
-      searchPaths_.push_back(path);
+      searchPaths.push_back(path);
   }
   if (values.count("define")) {
     for (const auto& define : values["define"].as<std::vector<std::string>>()) {
       std::vector<std::string> parts;
       boost::split(parts, define, [](char c) { return c == ':'; });
-      if (parts.size() == 2) macros_[parts[0]] = parts[1];
+      if (parts.size() == 2) macros[parts[0]] = parts[1];
     }
   }
 }
 
 int Preprocessor::Process(const std::string& program, StatementList& list, int lineLimit,
                           int widthLimit, bool allowContinuation) {
-  lineLimit_ = lineLimit;
-  widthLimit_ = widthLimit;
-  includeFiles_ = 0;
-  if (StartsWith(program, "REM DISABLE COMPRESSION")) max_ = min_ = 0;
+  this->lineLimit = lineLimit;
+  this->widthLimit = widthLimit;
+  includeFiles = 0;
+  if (StartsWith(program, "REM DISABLE COMPRESSION")) maxLevel = minLevel = 0;
   InsertLines(program, list, list.begin(), 0);
   RunDirectives(list);
   ApplyMacros(list);
-  for (int level = 0; level <= max_; ++level) {
-    if (!RunLevel(level, list, allowContinuation) && level >= min_) return level;
+  for (int level = 0; level <= maxLevel; ++level) {
+    if (!RunLevel(level, list, allowContinuation) && level >= minLevel) return level;
   }
-  if (insert_.empty())
-    throw OrvanError(-1203, "Unable to fit at compression level " + std::to_string(max_));
-  return max_ + 1;
+  if (insert.empty())
+    throw OrvanError(-1203, "Unable to fit at compression level " + std::to_string(maxLevel));
+  return maxLevel + 1;
 }
 
 void Preprocessor::InsertLines(const std::string& text, StatementList& list,
@@ -266,7 +266,7 @@ void Preprocessor::RunDirectives(StatementList& list) {
 }
 
 void Preprocessor::ApplyMacros(StatementList& list) const {
-  for (const auto& [name, replacement] : macros_) {
+  for (const auto& [name, replacement] : macros) {
     if (name.empty()) continue;
     for (auto& statement : list) {
       const auto found = statement.text.find(name);
@@ -303,13 +303,13 @@ void Preprocessor::IncludeFile(const std::string& name, StatementList& list,
   if (depth > kMaxIncludeDepth)
     throw OrvanError(-10005, "include files nested deeper than " +
                                  std::to_string(kMaxIncludeDepth) + " at include file " + name);
-  if (++includeFiles_ > kMaxIncludeFiles)
+  if (++includeFiles > kMaxIncludeFiles)
     throw OrvanError(-10005, "more than " + std::to_string(kMaxIncludeFiles) +
                                  " include files at include file " + name);
 
-  auto text = loader_->Load(name);
-  for (auto path = searchPaths_.begin(); !text && path != searchPaths_.end(); ++path)
-    text = loader_->Load(*path + "/" + name);
+  auto text = loader->Load(name);
+  for (auto path = searchPaths.begin(); !text && path != searchPaths.end(); ++path)
+    text = loader->Load(*path + "/" + name);
   if (!text) throw OrvanError(-10005, "unable to  open include file " + name);
   InsertLines(*text, list, std::next(position), line, depth);
 }
@@ -339,14 +339,14 @@ bool Preprocessor::WidthDoesNotFit(const StatementList& list) const {
       ++line;
       width = length;
     }
-    if (width > widthLimit_) return true;
+    if (width > widthLimit) return true;
   }
   return false;
 }
 
 bool Preprocessor::LinesDoNotFit(const StatementList& list) const {
-  return !list.empty() && static_cast<int64_t>(list.size()) > lineLimit_ &&
-         list.back().line > lineLimit_;
+  return !list.empty() && static_cast<int64_t>(list.size()) > lineLimit &&
+         list.back().line > lineLimit;
 }
 
 bool Preprocessor::DoesNotFit(const StatementList& list) const {
@@ -439,7 +439,7 @@ bool Preprocessor::RemoveComments(StatementList& list, int level) {
 bool Preprocessor::JoinLines(StatementList& list, bool allowContinuation) {
   int line = 0;
   int64_t used = 0;
-  const int64_t limit = widthLimit_;
+  const int64_t limit = widthLimit;
   for (auto it = list.begin(); it != list.end(); ++it) {
     int64_t width = static_cast<int64_t>(it->text.size()) + 1;
     if (width > limit) {
@@ -458,7 +458,7 @@ bool Preprocessor::JoinLines(StatementList& list, bool allowContinuation) {
     }
     // A label always starts a line.
     if (used + width > limit || (!it->text.empty() && it->text.front() == '#' && used != 0)) {
-      if (++line > lineLimit_) return true;
+      if (++line > lineLimit) return true;
       used = width;
     } else {
       used += width;

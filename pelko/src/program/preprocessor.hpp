@@ -69,12 +69,12 @@ public:
   static int DirectiveKind(const std::string& line, std::string& argument);
   static std::vector<std::string> SplitOptionWords(const std::string& text);
 
-  int Max() const { return max_; }
-  int Min() const { return min_; }
+  int Max() const { return maxLevel; }
+  int Min() const { return minLevel; }
   // Where the download goes; when not empty, a program that does not fit is not an error.
-  const std::string& Insert() const { return insert_; }
-  const std::vector<std::string>& SearchPaths() const { return searchPaths_; }
-  const std::map<std::string, std::string>& Macros() const { return macros_; }
+  const std::string& Insert() const { return insert; }
+  const std::vector<std::string>& SearchPaths() const { return searchPaths; }
+  const std::map<std::string, std::string>& Macros() const { return macros; }
 
 private:
   void ParseOptionWords(const std::vector<std::string>& words,
@@ -86,15 +86,15 @@ private:
   bool WidthDoesNotFit(const StatementList& list) const;
   bool LinesDoNotFit(const StatementList& list) const;
 
-  std::shared_ptr<const ProgramLoader> loader_;
-  int max_ = kMaxLevel;
-  int min_ = 0;
-  std::string insert_;
-  std::vector<std::string> searchPaths_;
-  std::map<std::string, std::string> macros_;
-  int lineLimit_ = 0;
-  int widthLimit_ = 0;
-  int includeFiles_ = 0;
+  std::shared_ptr<const ProgramLoader> loader;
+  int maxLevel = kMaxLevel;
+  int minLevel = 0;
+  std::string insert;
+  std::vector<std::string> searchPaths;
+  std::map<std::string, std::string> macros;
+  int lineLimit = 0;
+  int widthLimit = 0;
+  int includeFiles = 0;
 };
 
 }  // namespace orvan

@@ -15,7 +15,8 @@ public:
   virtual std::optional<std::string> Load(const std::string& path) const = 0;
 };
 
-// Reads files from the file system; names are handed over as the bytes they are.
+// Reads regular files from the file system, up to the library's largest file; names are
+// handed over as the bytes they are.
 class FileProgramLoader : public ProgramLoader {
 public:
   std::optional<std::string> Load(const std::string& path) const override;
@@ -24,11 +25,11 @@ public:
 // Files kept in memory under their exact path text.
 class MemoryProgramLoader : public ProgramLoader {
 public:
-  void Add(const std::string& path, std::string text) { files_[path] = std::move(text); }
+  void Add(const std::string& path, std::string text) { files[path] = std::move(text); }
   std::optional<std::string> Load(const std::string& path) const override;
 
 private:
-  std::map<std::string, std::string> files_;
+  std::map<std::string, std::string> files;
 };
 
 }  // namespace orvan

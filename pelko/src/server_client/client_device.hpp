@@ -2,6 +2,9 @@
 // and up to three UDP sub-channels (messages, data records, interrupts) to the server, over
 // which the server's shell is spoken to open and link the controller and then pass commands
 // through. It also carries the utility call's shell requests and keeps idle channels alive.
+// Its member functions live in one source per role: client_device.cpp (open, set-up, options,
+// close), _command_link (the TLS channel), _subchannels, _shell (shell requests and link
+// retries) and _utility (the utility call's requests).
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -9,38 +12,26 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "core/blocking_step.hpp"
 #include "core/orvan_device.hpp"
+#include "core/orvan_options.hpp"
 #include "core/socket_channel.hpp"
+#include "server_client/keep_alive.hpp"
+#include "server_client/server_channel.hpp"
 
 namespace orvan {
 
-// The most bytes one channel send or receive moves.
-constexpr size_t kChannelBlock = 1024;
-
-// Session modes of a server channel, as this library last set them.
-constexpr int32_t kModeShell = 0;
-constexpr int32_t kModeRaw = 1;
-constexpr int32_t kModeCooked = 2;
-
-// How far one receive took a shell reply: the server ends a reply with "~" (what follows in
-// the same receive is dropped) and refuses with "\" anywhere.
-enum class ShellAnswer { Incomplete, Complete, Refused };
-// Appends the bytes of one receive to the reply, up to the terminator. Pure, for the fuzzer.
-ShellAnswer CollectShellReply(const char* bytes, size_t count, std::string& reply);
+struct TlsLink;
 
 class ClientDevice : public OrvanDevice, public std::enable_shared_from_this<ClientDevice> {
 public:
-  struct TlsLink;
   using DatagramLink = SocketChannel<boost::asio::ip::udp::socket, kChannelBlock>;
 
   // One TLS connection to the server. Each connect makes a new link; operations still
@@ -101,7 +92,7 @@ public:
   int32_t CommandChannelMode() const { return command.mode; }
   std::recursive_timed_mutex& RequestLock() { return requestLock; }
   // How long the channels may stay silent before ESC k; tests shorten it.
-  void SetKeepAlivePeriod(std::chrono::milliseconds period) { keepAlivePeriod = period.count(); }
+  void SetKeepAlivePeriod(std::chrono::milliseconds period) { keepAlive.SetPeriod(period); }
   int32_t RecordCounter() const { return recordCounter; }
   size_t QueuedInterrupts() const { return interrupts.size(); }
 
@@ -114,8 +105,6 @@ private:
   // nothing is there.
   size_t ReceiveCommand(char* buffer, size_t length, bool separate, int32_t timeout);
 
-  std::string ShellExchange(int32_t& mode, const std::string& text, bool restore,
-                            bool onCommandChannel, SubChannel* channel);
   std::string SubChannelShell(SubChannel& channel, const std::string& text);
   bool TrySubChannelShell(SubChannel& channel, const std::string& text);
   void SubChannelCommand(SubChannel& channel, const std::string& text);
@@ -134,9 +123,8 @@ private:
   void Pace(uint64_t length);
   void ShellQuietly(const std::string& text);
 
-  void StartKeepAlive();
-  void StopKeepAlive();
-  void KeepAlive();
+  // ESC k on every open channel; runs on the keep-alive thread under the request lock.
+  void SendKeepAlives();
 
   BlockingStep step;
   boost::asio::io_context* ioContext;
@@ -144,7 +132,7 @@ private:
   std::atomic<bool> connected{false};
   std::deque<uint8_t> interrupts;
   int32_t recordCounter = 0;
-  int32_t addressKind = 1;
+  int32_t addressKind = kAddressNetwork;
   CommandChannel command;
   SubChannel messages;
   SubChannel records;
@@ -155,11 +143,7 @@ private:
   uint64_t passRemaining = 0;
 
   std::recursive_timed_mutex requestLock;
-  std::thread keepAliveThread;
-  std::mutex keepAliveMutex;
-  std::condition_variable keepAliveWake;
-  bool keepAliveStop = false;
-  std::atomic<std::chrono::milliseconds::rep> keepAlivePeriod{300100};
+  KeepAlive keepAlive{requestLock, std::chrono::milliseconds(300100), [this] { SendKeepAlives(); }};
 };
 
 }  // namespace orvan

@@ -3,6 +3,8 @@
 #include "settings/config_store.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 
@@ -146,6 +148,20 @@ TEST_F(ConfigStoreTest, CorruptSettingsAreKeptAsideAndTheStoreStartsEmpty) {
   }
   ConfigStore again;
   EXPECT_EQ(again.Tree().get<int>(ConfigStore::kDhcpTimeout), 0);
+}
+
+TEST_F(ConfigStoreTest, SettingsFileThatIsNoRegularFileIsKeptAsideWithoutWaiting) {
+  MakeServerFolder();
+  ASSERT_EQ(mkfifo((Server() / "dravo.xml").c_str(), 0600), 0);
+  testing::internal::CaptureStderr();
+  alarm(20);  // a store that waits for a writer ends the program here rather than hanging it
+  {
+    ConfigStore store;
+    EXPECT_TRUE(store.Tree().empty());
+  }
+  alarm(0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("not a regular file"), std::string::npos);
+  EXPECT_EQ(fs::status(Server() / "dravo.xml.corrupt").type(), fs::fifo_file);
 }
 
 TEST_F(ConfigStoreTest, CorruptLegacyFileIsKeptAsideAndSettingsStay) {

@@ -313,7 +313,7 @@ TEST_F(ConnectionTest, FailedBlindChunkIsEndedWithACarriageReturn) {
   Open();
   std::string program;
   for (int i = 0; i < 200; ++i) program += "MG " + std::to_string(i) + "\n";
-  connection.GetDescription()->Identify();
+  connection.GetDescription()->Identify(*device);
   device->failWrite = device->writeAttempts + 4;  // "ST", the opening line, two chunks
   EXPECT_EQ(CodeOf([&] { connection.ProgramDownload(program, "", "DL"); }), -1104);
   const auto sent = device->WritesFrom("DL");

@@ -425,6 +425,14 @@ TEST(Device, ReadWholeFile) {
   EXPECT_EQ(CodeOf([&] { ReadWholeFile(path); }), -10005);
 }
 
+TEST(Device, ReadWholeFileTakesOnlyRegularFiles) {
+  // A folder once read as an empty program, and /dev/zero without end.
+  for (const std::string& path : {::testing::TempDir(), std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(CodeOf([&] { ReadWholeFile(path); }), -10005);
+  }
+}
+
 TEST(Device, WaitMillisecondsWaitsAtLeastThatLong) {
   const auto start = std::chrono::steady_clock::now();
   WaitMilliseconds(26);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/connection.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "fakes/answering_device.hpp"
@@ -33,7 +34,7 @@ std::shared_ptr<AnsweringDevice> OpenController(const std::string& address,
   return device;
 }
 
-// Every field but the device, so a case that changes more than it says fails.
+// Every field, so a case that changes more than it says fails.
 void ExpectSame(const Description& got, const Description& want) {
   EXPECT_EQ(got.identified, want.identified);
   EXPECT_EQ(got.identity, want.identity);
@@ -310,7 +311,7 @@ TEST(Description, IdentifiesControllersByTheirReplies) {
   for (const auto& c : kControllers) {
     SCOPED_TRACE(c.name);
     auto device = OpenController(c.address, c.answers);
-    const Description& got = device->description->Identify();
+    const Description& got = device->description->Identify(*device);
     Description want;
     c.expect(want);
     ExpectSame(got, want);
@@ -324,14 +325,14 @@ TEST(Description, IdentifiesControllersByTheirReplies) {
 
 TEST(Description, IdentifiesOnceThenServesTheRecord) {
   auto device = OpenController("10.0.0.1", kFlagship);
-  device->description->Identify();
+  device->description->Identify(*device);
   const auto sent = device->commands.size();
-  device->description->Identify();
+  device->description->Identify(*device);
   EXPECT_EQ(device->commands.size(), sent);
 
   // Closing (as a firmware load does) makes the next reader ask again.
   device->Close();
-  device->description->Identify();
+  device->description->Identify(*device);
   EXPECT_EQ(device->commands.size(), 2 * sent);
 }
 
@@ -340,27 +341,26 @@ TEST(Description, MonitorKeepsDefaultsAndStaysBound) {
   device->prompt = '>';
   device->description->product = "stale";
   device->description->interruptsSupported = 1;
-  const Description& got = device->description->Identify();
+  const Description& got = device->description->Identify(*device);
 
   Description want;
   want.identified = true;
   want.address = "/dev/ttyS1";
   want.busKind = 1;
   ExpectSame(got, want);
-  EXPECT_EQ(got.device, device.get());
   EXPECT_EQ(device->commands, std::vector<std::string>{""});
   EXPECT_TRUE(device->setOptions.empty());
 
-  // The reset record still reaches its device, so the next identification can run.
+  // The reset record can be identified again once the controller leaves its monitor.
   device->prompt = ':';
   device->description->identified = false;
-  device->description->Identify();
+  device->description->Identify(*device);
   EXPECT_EQ(device->description->modelKey, "VKTA2_0");
 }
 
 TEST(Description, EveryFailedQueryIsHardwareDescribeFailed) {
   auto probe = OpenController("10.0.0.1", kFlagship);
-  probe->description->Identify();
+  probe->description->Identify(*probe);
   const auto steps = static_cast<uint32_t>(probe->commands.size());
 
   for (uint32_t n = 1; n <= steps; ++n) {
@@ -369,13 +369,13 @@ TEST(Description, EveryFailedQueryIsHardwareDescribeFailed) {
       auto device = OpenController("10.0.0.1", kFlagship);
       (reading ? device->failRead : device->failWrite) = n;
       std::string message;
-      EXPECT_EQ(CodeOf([&] { device->description->Identify(); }, &message), -1300);
+      EXPECT_EQ(CodeOf([&] { device->description->Identify(*device); }, &message), -1300);
       EXPECT_EQ(message, reading ? "device read error" : "scripted write failure");
       EXPECT_FALSE(device->description->identified);
 
       // The next reader tries again and succeeds.
       device->failRead = device->failWrite = 0;
-      device->description->Identify();
+      device->description->Identify(*device);
       EXPECT_TRUE(device->description->identified);
       EXPECT_EQ(device->description->modelKey, "VKTA2_0");
     }
@@ -383,9 +383,19 @@ TEST(Description, EveryFailedQueryIsHardwareDescribeFailed) {
 }
 
 TEST(Description, NoDeviceIsHardwareDescribeFailed) {
-  Description unbound;
-  EXPECT_EQ(CodeOf([&] { unbound.Identify(); }), -1300);
-  EXPECT_FALSE(unbound.identified);
+  // Identification always has its device; what can lack is the description on the device.
+  auto device = OpenController("10.0.0.1", kFlagship);
+  const auto previous =
+      Connection::SetDeviceMaker([&](const OrvanOptions&, auto&) { return device; });
+  Connection connection;
+  auto options = std::make_shared<OrvanOptions>();
+  options->address = "10.0.0.1";
+  connection.Open(options);
+  device->description.reset();
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { connection.Info(); }, &message), -1300);
+  EXPECT_EQ(message, "no hardware description");
+  Connection::SetDeviceMaker(previous);
 }
 
 struct IdentityCase {
@@ -520,7 +530,7 @@ TEST(Description, CopyToWritesThePublicRecord) {
   auto device = OpenController("plc.example.com", kFlagship);
   OrvDescription out;
   std::memset(&out, 0xA5, sizeof out);  // every byte not written must come out zero
-  EXPECT_EQ(device->description->CopyTo(out), 7);
+  EXPECT_EQ(device->description->CopyTo(*device, out), 7);
   const auto* bytes = reinterpret_cast<const uint8_t*>(&out);
   EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + sizeof out), FlagshipGolden());
 }
@@ -531,7 +541,7 @@ TEST(Description, CopyToCutsTextsAtTheirFields) {
       {{kIdentityQuery, std::string(50, 'X')}, {"ID", std::string(1100, 'r')}, {"MG _TM", "1024"}});
   device->description->serialNumber = "ignored";
   OrvDescription out;
-  EXPECT_EQ(device->description->CopyTo(out), 5);  // firmware and pacing
+  EXPECT_EQ(device->description->CopyTo(*device, out), 5);  // firmware and pacing
   const auto* bytes = reinterpret_cast<const uint8_t*>(&out);
   EXPECT_EQ(std::string(out.identity, 40), std::string(40, 'X'));
   EXPECT_EQ(std::string(out.address, 16), "controller.examp");

@@ -73,6 +73,8 @@ TEST_F(NetworkDeviceTest, DefaultsOpenTcpCommandsAndUdpStreams) {
   // One description, the command channel's, identified while opening.
   ASSERT_TRUE(device->description);
   EXPECT_EQ(device->description, device->CommandChannel()->description);
+  // Identified through that channel, so the pacing it finds reaches the channel that writes.
+  EXPECT_EQ(&device->DescribedDevice(), device->CommandChannel().get());
   EXPECT_TRUE(device->description->identified);
   EXPECT_EQ(device->description->identity, "VKT4140 Rev 1.0b");
   EXPECT_EQ(device->description->serialNumber, "1234");

@@ -54,7 +54,7 @@ TEST_F(TcpDeviceTest, OpensExchangesCommandsAndCloses) {
   EXPECT_TRUE(device->IsOpen());
   EXPECT_EQ(device->BusType(), kBusTcp);
   ASSERT_TRUE(device->description);
-  EXPECT_EQ(device->description->device, device.get());
+  EXPECT_EQ(&device->DescribedDevice(), device.get());
   EXPECT_EQ(device->Command("MG \"hello\"", true, -1, true), "hello");
   EXPECT_EQ(device->Command("\x12\x16", true, -1, true), "VKT4140 Rev 1.0b");
   EXPECT_EQ(CodeOf([&] { device->Command("NOPE", true, -1, true); }), -10000);

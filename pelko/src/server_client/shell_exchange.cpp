@@ -1,0 +1,67 @@
+// The shell exchange: mode escapes around the line, then the reply collected up to "~".
+#include "server_client/shell_exchange.hpp"
+
+#include <array>
+
+#include "core/orvan_device.hpp"
+#include "core/orvan_error.hpp"
+#include "server_client/server_channel.hpp"
+
+namespace orvan {
+namespace {
+
+std::string TrimLineEnds(const std::string& text) {
+  const auto first = text.find_first_not_of("\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of("\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+ShellAnswer CollectShellReply(const char* bytes, size_t count, std::string& reply) {
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes[i] == '\\') return ShellAnswer::Refused;
+    if (bytes[i] == '~') return ShellAnswer::Complete;
+    reply += bytes[i];
+  }
+  return ShellAnswer::Incomplete;
+}
+
+std::string ExchangeShellCommand(int32_t& mode, const std::string& text, bool restore,
+                                 const ShellSend& send, const ShellReceive& receive) {
+  // One send carries the whole line, or the server would see a command cut in two.
+  if (text.size() + 1 > kChannelBlock) {
+    throw OrvanError(-10002,
+                     "shell command longer than " + std::to_string(kChannelBlock - 1) + " bytes");
+  }
+  const int32_t previous = mode;
+  if (previous != kModeShell) {
+    send(Escape('s'));
+    mode = kModeShell;
+  }
+  send(text + "\r");
+  if (restore && previous != kModeShell) {
+    if (previous == kModeRaw) send(Escape('r'));
+    if (previous == kModeCooked) send(Escape('c'));
+    mode = previous;
+  }
+
+  std::string reply;
+  std::array<char, kChannelBlock> chunk;
+  for (;;) {
+    const size_t count = receive(chunk.data(), chunk.size());
+    switch (CollectShellReply(chunk.data(), count, reply)) {
+      case ShellAnswer::Refused:
+        throw OrvanError(-20001, "backslash returned");
+      case ShellAnswer::Complete:
+        return TrimLineEnds(reply);
+      case ShellAnswer::Incomplete:
+        break;
+    }
+    if (reply.size() > kReplyLimit)
+      throw OrvanError(-10004, "shell reply exceeds " + std::to_string(kReplyLimit) + " bytes");
+  }
+}
+
+}  // namespace orvan
