@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 namespace {
 
@@ -245,6 +246,9 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
       return;
   }
   if (parameters->kind > 3) return;
+  if (resources.size() + openQueue.size() >= resourceLimit)
+    throw std::runtime_error("the server holds too many hardware connections (" +
+                             std::to_string(resourceLimit) + " at most)");
   auto resource = makeResource(parameters->kind, io, *this, nextId);
   if (!resource) return;
   parameters->id = nextId++;

@@ -55,6 +55,8 @@ public:
   // TLS handshakes in progress at once: each holds a TLS stream of tens of KiB, so a flood of
   // connections must not build one each. Clients beyond wait with their socket alone.
   static constexpr size_t kHandshakeLimit = 256;
+  // Hardware connections held at once, opens under way included: each holds a descriptor.
+  static constexpr size_t kResourceLimit = 1024;
 
   explicit Server(ShellFactory shells, ResourceFactory resources = MakeResource);
   ~Server();
@@ -82,6 +84,8 @@ public:
 
   // The resource table.
   int Submit(uint32_t linkId, std::shared_ptr<Request> request);
+  // Throws, creating nothing, when a new resource would pass the bound; an open of an address
+  // already open or being opened is served as ever.
   void OpenResource(std::unique_ptr<OpenParameters> parameters);
   void OnResourceOpened(std::shared_ptr<Resource> resource,
                         const boost::system::error_code& error) override;
@@ -105,6 +109,7 @@ public:
   void SetHandshakeLimit(size_t limit);
   size_t HandshakesInProgress() const { return handshaking.size(); }
   size_t HandshakesWaiting() const { return handshakeQueue.size(); }
+  void SetResourceLimit(size_t limit) { resourceLimit = limit; }
   std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported) override;
 
 private:
@@ -152,5 +157,6 @@ private:
   std::list<std::shared_ptr<TcpRequestor>> handshakeQueue;
   std::unordered_map<const TcpRequestor*, std::list<std::shared_ptr<TcpRequestor>>::iterator>
       queuedHandshakes;
+  size_t resourceLimit = kResourceLimit;
   bool tornDown = false;
 };
