@@ -21,7 +21,8 @@ public:
   virtual std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported) = 0;
   // The context for the next TLS client.
   virtual std::shared_ptr<boost::asio::ssl::context> TlsContext() = 0;
-  // How long a TLS client may take over its handshake before it is closed.
+  // How long a TLS client may take to speak and get a place for its handshake, and then over
+  // the handshake itself, before it is closed.
   virtual std::chrono::milliseconds HandshakeTimeout() const = 0;
   // Calls `requestor->StartHandshake()` (posted) as soon as fewer handshakes than the server's
   // bound are in progress; until then the client waits holding only its socket.

@@ -50,7 +50,8 @@ public:
   static constexpr int kShutdown = 0;
   static constexpr int kRestart = 1;
   static constexpr int kServing = 2;
-  // How long a TLS client may take over its handshake before it is closed.
+  // How long a TLS client may take to speak and get a place for its handshake, and then over
+  // the handshake itself, before it is closed.
   static constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
   // TLS handshakes in progress at once: each holds a TLS stream of tens of KiB, so a flood of
   // connections must not build one each. Clients beyond wait with their socket alone.
