@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one benchmark of the road through the server in a network namespace of its own:
-#   bench/server_road.sh [BUILD_DIR] round-trip|clients|fan-out|tls-clients|all [--cpu N]
+#   bench/server_road.sh [BUILD_DIR] round-trip|clients|fan-out|tls-clients|silent-clients|all [--cpu N]
 # The benchmark program starts dravo_service and the fake controller (127.0.0.2) itself; for
 # the round trip this script makes a throw-away certificate for the socat TLS relay.
 set -euo pipefail
@@ -29,7 +29,7 @@ run() {
   timeout 300 "$program" "$1" --tls "$tls" "${@:2}"
 }
 if [ "$mode" = all ]; then
-  for one in round-trip clients fan-out tls-clients; do run "$one" "$@"; done
+  for one in round-trip clients fan-out tls-clients silent-clients; do run "$one" "$@"; done
 else
   run "$mode" "$@"
 fi

@@ -7,6 +7,7 @@
 //   server_road_bench clients                  100 clients sharing one controller
 //   server_road_bench fan-out                  records to 10 subscribers at 20000/s for 10 s
 //   server_road_bench tls-clients              1000 TLS clients answered "a -v"
+//   server_road_bench silent-clients           5000 silent connections beside one real client
 //
 // DIR holds cert.pem and key.pem for the relay. --cpu N places everything on CPU N (-1: no
 // placement).
@@ -656,12 +657,52 @@ int TlsClients() {
   return 0;
 }
 
+// Connections that never send a byte, held while one real client is served: what each costs
+// the server, and how long the real client waits for its first answer.
+int SilentClients() {
+  constexpr int kSilent = 5000;
+  Server server;
+  std::this_thread::sleep_for(500ms);
+  const long idle = server.ResidentKiB();
+  asio::io_context io;
+  clientIo = &io;
+  const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), 23);
+  std::vector<tcp::socket> silent;
+  silent.reserve(kSilent);
+  for (int i = 0; i < kSilent; ++i) {
+    silent.emplace_back(io);
+    boost::system::error_code error;
+    silent.back().connect(endpoint, error);
+    if (error) {
+      silent.pop_back();
+      break;
+    }
+  }
+  std::this_thread::sleep_for(1s);  // all accepted by now, well inside their handshake deadline
+  const long loaded = server.ResidentKiB();
+  const size_t held = silent.size();
+  std::vector<std::shared_ptr<ShellClient>> clients;
+  const ClientRun run = ConnectClients(23, 1, clients);
+  clients.clear();
+  silent.clear();
+  io.run_for(100ms);
+  clientIo = nullptr;
+
+  std::printf("%zu silent connections held (asked %d):\n", held, kSilent);
+  std::printf("  a real client beside them: %s in %.3f s (goal <= 1)\n",
+              run.answered == 1 ? "answered" : "NOT answered", run.answerSeconds);
+  std::printf("server resident memory: idle %.2f MiB, with them %.2f MiB, %.2f KiB each\n",
+              idle / 1024.0, loaded / 1024.0,
+              held > 0 ? static_cast<double>(loaded - idle) / held : 0.0);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::cerr << "usage: server_road_bench round-trip|clients|fan-out|tls-clients [--tls DIR] "
-                 "[--cpu N]\n";
+    std::cerr << "usage: server_road_bench round-trip|clients|fan-out|tls-clients|silent-clients "
+                 "[--tls DIR] [--cpu N]\n";
     return 2;
   }
   const std::string mode = argv[1];
@@ -688,6 +729,7 @@ int main(int argc, char** argv) {
     if (mode == "clients") return Clients();
     if (mode == "fan-out") return FanOut();
     if (mode == "tls-clients") return TlsClients();
+    if (mode == "silent-clients") return SilentClients();
   } catch (const std::exception& e) {
     std::cerr << "server_road_bench: " << e.what() << "\n";
     return 1;

@@ -26,6 +26,25 @@ void TcpRequestor::OnAccept(const boost::system::error_code& error) {
   }
   port = remote.port();
   address = remote.address().to_string();
+  // The deadline covers the wait for the first bytes and for a place among the handshakes.
+  ArmIdleTimer(server.HandshakeTimeout());
+  // A client speaks first in TLS: one that stays silent never takes a handshake's place.
+  socket.async_wait(boost::asio::ip::tcp::socket::wait_read,
+                    [self = std::static_pointer_cast<TcpRequestor>(shared_from_this())](
+                        const boost::system::error_code& result) { self->OnFirstBytes(result); });
+}
+
+void TcpRequestor::OnFirstBytes(const boost::system::error_code& error) {
+  if (Closed()) return;
+  if (error) {
+    Close();
+    return;
+  }
+  server.AwaitHandshake(std::static_pointer_cast<TcpRequestor>(shared_from_this()));
+}
+
+void TcpRequestor::StartHandshake() {
+  if (Closed()) return;
   try {
     tlsContext = server.TlsContext();
     stream.emplace(socket, *tlsContext);
@@ -41,6 +60,7 @@ void TcpRequestor::OnAccept(const boost::system::error_code& error) {
 }
 
 void TcpRequestor::OnHandshake(const boost::system::error_code& error) {
+  server.EndHandshake(this);
   if (Closed()) return;
   if (error) {
     Close();
@@ -76,6 +96,7 @@ void TcpRequestor::WriteFront() {
 
 void TcpRequestor::Close() {
   Requestor::Close();
+  if (!handshakeDone) server.EndHandshake(this);
   if (socket.is_open()) {
     boost::system::error_code ignored;
     socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);

@@ -1,5 +1,7 @@
 // A client over TLS on TCP port 23: accepted by the server's listener, handshakes, then reads
-// into its shell. A client that does not finish its handshake in time is closed.
+// into its shell. Until its first bytes arrive and the server gives it a place among the
+// bounded handshakes it holds only its socket. A client that does not get that far in time, or
+// does not finish its handshake in time, is closed.
 #pragma once
 
 #include "clients/requestor.hpp"
@@ -22,16 +24,20 @@ public:
 
   boost::asio::ip::tcp::socket& Socket() { return socket; }
   void OnAccept(const boost::system::error_code& error);
+  // Called by the server once this client has its place among the handshakes in progress.
+  void StartHandshake();
   void OnHandshake(const boost::system::error_code& error);
 
 private:
+  void OnFirstBytes(const boost::system::error_code& error);
   void WriteFront() override;
   bool CanWrite() const override { return handshakeDone; }
 
   boost::asio::ip::tcp::socket socket;
   // The context the stream was made from; it stays alive while the stream does.
   std::shared_ptr<boost::asio::ssl::context> tlsContext;
-  // Made once the client is accepted, so a replaced certificate serves the next client.
+  // Made when the handshake starts: a connection that never speaks costs no TLS stream, and a
+  // replaced certificate serves the next client.
   std::optional<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> stream;
   uint16_t port = 0;
   std::string address;

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 namespace {
 
@@ -110,6 +111,8 @@ void Server::TearDown() {
     pending.resource->Release();
   openQueue.clear();
   resources.clear();
+  handshakeQueue.clear();  // every client is closed: nothing may start a handshake now
+  queuedHandshakes.clear();
   // Let the cancelled operations and posted closes finish while the loop still exists.
   const auto deadline = std::chrono::steady_clock::now() + kTeardownLimit;
   int stops = 0;
@@ -120,6 +123,7 @@ void Server::TearDown() {
   } while (stops != stopCount.load() && std::chrono::steady_clock::now() < deadline);
   requestors.clear();
   muxers.clear();
+  handshaking.clear();
   acceptorMap.clear();
   acceptors.clear();
 }
@@ -174,6 +178,41 @@ void Server::ContinueAccept(const TcpRequestor* requestor, const boost::system::
   });
 }
 
+void Server::AwaitHandshake(std::shared_ptr<TcpRequestor> requestor) {
+  const TcpRequestor* key = requestor.get();
+  if (tornDown || requestor->Closed() || handshaking.count(key) || queuedHandshakes.count(key))
+    return;
+  queuedHandshakes[key] = handshakeQueue.insert(handshakeQueue.end(), std::move(requestor));
+  StartWaitingHandshakes();
+}
+
+void Server::EndHandshake(const TcpRequestor* requestor) {
+  if (handshaking.erase(requestor)) {
+    StartWaitingHandshakes();
+    return;
+  }
+  const auto queued = queuedHandshakes.find(requestor);
+  if (queued == queuedHandshakes.end()) return;
+  handshakeQueue.erase(queued->second);
+  queuedHandshakes.erase(queued);
+}
+
+void Server::SetHandshakeLimit(size_t limit) {
+  handshakeLimit = std::max<size_t>(limit, 1);
+  StartWaitingHandshakes();
+}
+
+void Server::StartWaitingHandshakes() {
+  while (!tornDown && handshaking.size() < handshakeLimit && !handshakeQueue.empty()) {
+    auto next = std::move(handshakeQueue.front());
+    handshakeQueue.pop_front();
+    queuedHandshakes.erase(next.get());
+    handshaking.insert(next.get());
+    // Posted: a handshake that fails at once ends its place, which must not happen in this loop.
+    boost::asio::post(io, [next] { next->StartHandshake(); });
+  }
+}
+
 void Server::AddRequestor(std::shared_ptr<Requestor> requestor) {
   requestors.push_back(std::move(requestor));
 }
@@ -208,6 +247,9 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
       return;
   }
   if (parameters->kind > orvan::protocol::kKindPci) return;
+  if (resources.size() + openQueue.size() >= resourceLimit)
+    throw std::runtime_error("the server holds too many hardware connections (" +
+                             std::to_string(resourceLimit) + " at most)");
   auto resource = makeResource(parameters->kind, io, *this, nextId);
   if (!resource) return;
   parameters->id = nextId++;

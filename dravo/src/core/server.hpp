@@ -24,6 +24,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class DhcpServer;
@@ -48,8 +50,14 @@ public:
   static constexpr int kShutdown = 0;
   static constexpr int kRestart = 1;
   static constexpr int kServing = 2;
-  // How long a TLS client may take over its handshake before it is closed.
+  // How long a TLS client may take to speak and get a place for its handshake, and then over
+  // the handshake itself, before it is closed.
   static constexpr std::chrono::milliseconds kHandshakeTimeout{10000};
+  // TLS handshakes in progress at once: each holds a TLS stream of tens of KiB, so a flood of
+  // connections must not build one each. Clients beyond wait with their socket alone.
+  static constexpr size_t kHandshakeLimit = 256;
+  // Hardware connections held at once, opens under way included: each holds a descriptor.
+  static constexpr size_t kResourceLimit = 1024;
 
   explicit Server(ShellFactory shells, ResourceFactory resources = MakeResource);
   ~Server();
@@ -77,6 +85,8 @@ public:
 
   // The resource table.
   int Submit(uint32_t linkId, std::shared_ptr<Request> request);
+  // Throws, creating nothing, when a new resource would pass the bound; an open of an address
+  // already open or being opened is served as ever.
   void OpenResource(std::unique_ptr<OpenParameters> parameters);
   void OnResourceOpened(std::shared_ptr<Resource> resource,
                         const boost::system::error_code& error) override;
@@ -94,6 +104,13 @@ public:
   std::shared_ptr<boost::asio::ssl::context> TlsContext() override;
   std::chrono::milliseconds HandshakeTimeout() const override { return handshakeTimeout; }
   void SetHandshakeTimeout(std::chrono::milliseconds timeout) { handshakeTimeout = timeout; }
+  void AwaitHandshake(std::shared_ptr<TcpRequestor> requestor) override;
+  void EndHandshake(const TcpRequestor* requestor) override;
+  // At least one; a raised bound lets waiting clients start at once.
+  void SetHandshakeLimit(size_t limit);
+  size_t HandshakesInProgress() const { return handshaking.size(); }
+  size_t HandshakesWaiting() const { return handshakeQueue.size(); }
+  void SetResourceLimit(size_t limit) { resourceLimit = limit; }
   std::unique_ptr<Shell> MakeShellFor(Requestor& owner, bool mdnsSupported) override;
 
 private:
@@ -110,6 +127,7 @@ private:
   void Listen(const std::string& address);
   void StartAccept(Listener& listener);
   void TearDown();
+  void StartWaitingHandshakes();
 
   // Declared first so that it goes last: nothing that runs on it outlives it.
   boost::asio::io_context io;
@@ -134,5 +152,12 @@ private:
   std::shared_ptr<boost::asio::ssl::context> tlsContext;
   std::string tlsStamp;  // identity of the certificate and key files the context was built from
   std::chrono::milliseconds handshakeTimeout = kHandshakeTimeout;
+  size_t handshakeLimit = kHandshakeLimit;
+  std::unordered_set<const TcpRequestor*> handshaking;
+  // Clients whose first bytes arrived while the bound was reached, in order of arrival.
+  std::list<std::shared_ptr<TcpRequestor>> handshakeQueue;
+  std::unordered_map<const TcpRequestor*, std::list<std::shared_ptr<TcpRequestor>>::iterator>
+      queuedHandshakes;
+  size_t resourceLimit = kResourceLimit;
   bool tornDown = false;
 };

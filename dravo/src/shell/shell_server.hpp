@@ -18,6 +18,7 @@ public:
 
   // 0 when a resource has that id and the request is queued on it, else -2.
   virtual int Submit(std::uint32_t id, std::shared_ptr<Request> request) = 0;
+  // Opens asynchronously; throws when the server holds as many resources as it may.
   virtual void OpenResource(std::unique_ptr<OpenParameters> parameters) = 0;
   // The lowest id with that address (and kind word, when given).
   virtual std::optional<std::uint32_t> FindResource(const std::string& address,

@@ -1,5 +1,6 @@
 // The server core with its listeners on port 23: TLS and UDP clients served by a scripted
-// shell, idle and handshake deadlines, many clients coming and going, set-up failures.
+// shell, idle and handshake deadlines, the bound on handshakes in progress, many clients coming
+// and going, set-up failures.
 #include "clients/udp_socket_muxer.hpp"
 #include "fakes/server_core_fakes.hpp"
 #include "platform/os_version.hpp"
@@ -12,6 +13,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 
+#include <future>
 #include <list>
 
 namespace {
@@ -27,14 +29,38 @@ protected:
 };
 std::string ServerClients::folder;
 
-// Waits until the client list has `count` entries (the pending accept counts as one).
-bool WaitForClients(RunningServer& running, size_t count) {
+// Waits until `holds` is true of the server, asked on its event loop.
+bool WaitUntil(RunningServer& running, const std::function<bool(const Server&)>& holds) {
   for (int i = 0; i < 500; ++i) {
-    if (running.Clients() == count) return true;
+    if (running.OnLoop([&] { return holds(*running.server); })) return true;
     std::this_thread::sleep_for(10ms);
   }
   return false;
 }
+
+// Waits until the client list has `count` entries (the pending accept counts as one).
+bool WaitForClients(RunningServer& running, size_t count) {
+  return WaitUntil(running,
+                   [count](const Server& server) { return server.Requestors().size() == count; });
+}
+
+// Plain TCP connections to the server that send `bytes` (nothing, or the start of a TLS
+// record that never ends) and then stay quiet.
+class QuietClients {
+public:
+  void Add(const std::string& bytes = "") {
+    sockets.emplace_back(io);
+    sockets.back().connect({boost::asio::ip::make_address("127.0.0.1"), 23});
+    if (!bytes.empty()) boost::asio::write(sockets.back(), boost::asio::buffer(bytes));
+  }
+  void DropFirst() { sockets.pop_front(); }
+
+private:
+  boost::asio::io_context io;
+  std::list<boost::asio::ip::tcp::socket> sockets;
+};
+// A handshake record header announcing 64 bytes that never come.
+const std::string kStalledHello("\x16\x03\x01\x00\x40", 5);
 
 TEST_F(ServerClients, TlsClientIsServedByItsShell) {
   RunningServer running;
@@ -78,6 +104,74 @@ TEST_F(ServerClients, UnfinishedHandshakeIsClosed) {
   TlsClient silent;
   ASSERT_TRUE(silent.Connect());
   EXPECT_TRUE(silent.WaitClosed(5s));
+}
+
+TEST_F(ServerClients, SilentConnectionsBeyondTheBoundNeitherHandshakeNorDelayARealClient) {
+  RunningServer running;
+  running.OnLoop([&] { running.server->SetHandshakeLimit(4); });
+  QuietClients silent;
+  for (int i = 0; i < 20; ++i) silent.Add();
+  ASSERT_TRUE(WaitForClients(running, 21));
+  EXPECT_EQ(running.OnLoop([&] {
+    return running.server->HandshakesInProgress() + running.server->HandshakesWaiting();
+  }),
+            0u);
+  const auto start = std::chrono::steady_clock::now();
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  ASSERT_TRUE(client.Send("first\n"));
+  EXPECT_EQ(client.ReadLine(), "first");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST_F(ServerClients, HandshakesBeyondTheBoundWaitForAnEarlierOneToEnd) {
+  RunningServer running;
+  running.OnLoop([&] { running.server->SetHandshakeLimit(2); });
+  QuietClients stalled;
+  stalled.Add(kStalledHello);
+  stalled.Add(kStalledHello);
+  ASSERT_TRUE(
+      WaitUntil(running, [](const Server& server) { return server.HandshakesInProgress() == 2; }));
+
+  auto served = std::async(std::launch::async, [] {
+    TlsClient client;
+    return client.Connect() && client.Handshake(10s) && client.Send("waited\n") &&
+           client.ReadLine() == "waited";
+  });
+  ASSERT_TRUE(
+      WaitUntil(running, [](const Server& server) { return server.HandshakesWaiting() == 1; }));
+  EXPECT_EQ(served.wait_for(300ms), std::future_status::timeout);
+  EXPECT_EQ(running.OnLoop([&] { return running.server->HandshakesInProgress(); }), 2u);
+  stalled.DropFirst();
+  ASSERT_EQ(served.wait_for(1s), std::future_status::ready);
+  EXPECT_TRUE(served.get());
+}
+
+TEST_F(ServerClients, StalledAndWaitingHandshakesAreClosedAtTheDeadlineAndGiveUpTheirPlaces) {
+  RunningServer running;
+  running.OnLoop([&] {
+    running.server->SetHandshakeLimit(1);
+    running.server->SetHandshakeTimeout(1s);
+  });
+  std::list<TlsClient> stalled(2);
+  for (auto& client : stalled) {
+    ASSERT_TRUE(client.Connect());
+    boost::asio::write(client.Socket(), boost::asio::buffer(kStalledHello));
+  }
+  ASSERT_TRUE(WaitUntil(running, [](const Server& server) {
+    return server.HandshakesInProgress() == 1 && server.HandshakesWaiting() == 1;
+  }));
+  for (auto& client : stalled) EXPECT_TRUE(client.WaitClosed(5s));
+  EXPECT_TRUE(WaitUntil(running, [](const Server& server) {
+    return server.HandshakesInProgress() == 0 && server.HandshakesWaiting() == 0;
+  }));
+  running.OnLoop([&] { running.server->SetHandshakeTimeout(Server::kHandshakeTimeout); });
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake(1s));
+  ASSERT_TRUE(client.Send("next\n"));
+  EXPECT_EQ(client.ReadLine(), "next");
 }
 
 TEST_F(ServerClients, ResetBeforeAcceptEndsOnlyThatClient) {

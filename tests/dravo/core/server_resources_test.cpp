@@ -109,6 +109,30 @@ TEST_F(ResourceTable, FailedOpensAndUnknownKindsLeaveNothing) {
   EXPECT_EQ(server.FindResource("10.0.0.5", "tcp"), 2u);
 }
 
+TEST_F(ResourceTable, NewResourcesBeyondTheBoundAreRefusedOpensUnderWayCounted) {
+  server.SetResourceLimit(3);
+  Open("10.0.0.1", 0);
+  Open("10.0.0.2", 0);
+  Settle();
+  Open("10.0.0.3", 0);  // still under way
+  EXPECT_THROW(Open("10.0.0.4", 0), std::runtime_error);
+  EXPECT_THROW(Open("10.0.0.1", 1), std::runtime_error);  // another kind is another resource
+  EXPECT_NO_THROW(Open("10.0.0.1", 0));                   // open already
+  EXPECT_NO_THROW(Open("10.0.0.3", 0));                   // under way already
+  Settle();
+  EXPECT_EQ(made.size(), 3u);
+  // A closed resource and a failed open both give their places back.
+  server.CloseResource(1);
+  failOpens = true;
+  Open("10.0.0.4", 0);
+  Settle();
+  failOpens = false;
+  Open("10.0.0.5", 0);
+  Settle();
+  EXPECT_EQ(server.FindResource("10.0.0.5", "tcp"), 5u);
+  EXPECT_THROW(Open("10.0.0.6", 0), std::runtime_error);
+}
+
 TEST_F(ResourceTable, SubmitReachesOnlyOpenResources) {
   Open("10.0.0.5", 0);
   Settle();

@@ -132,6 +132,19 @@ TEST_F(ConnectionShellTest, UnbackedServicesFailWithAClearError) {
   EXPECT_EQ(client->Take(), "mDNS browsing not available in this server\r\n~");
 }
 
+TEST_F(ConnectionShellTest, OpenBeyondTheResourceBoundFailsAndOpenResourcesStillServe) {
+  server.SetResourceLimit(3);
+  Feed("o 10.0.0.1\ro 10.0.0.2\ro 10.0.0.3\r");
+  EXPECT_EQ(client->Take(), "~~~");
+  Feed("o 10.0.0.4\r");
+  EXPECT_EQ(client->Take(), "\\");
+  Feed("te\r");
+  EXPECT_EQ(client->Take(), "the server holds too many hardware connections (3 at most)\r\n~");
+  Feed("o 10.0.0.2\rl -a 10.0.0.2\r");
+  EXPECT_EQ(client->Take(), "~2\r\n~");
+  EXPECT_EQ(made.size(), 3u);
+}
+
 TEST_F(ConnectionShellTest, AClientThatStopsReadingIsClosedNotBuffered) {
   client->stalled = true;
   std::string chunk;

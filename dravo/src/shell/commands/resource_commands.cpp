@@ -118,7 +118,7 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
     Reply(0, server.ListResources());
     return;
   }
-  server.OpenResource(std::move(parameters));
+  server.OpenResource(std::move(parameters));  // a full table throws: the answer is "\"
   Reply(0, "");
 }
 
