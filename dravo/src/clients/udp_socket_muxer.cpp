@@ -9,7 +9,8 @@
 UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::string& address,
                                RequestorServer& owner)
     : io(context), socket(context), listenAddress(address), server(owner) {
-  const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
+  const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address),
+                                                orvan::protocol::kServerPort);
   boost::system::error_code error;
   socket.open(endpoint.protocol(), error);
   if (error) throw boost::system::system_error(error, "open");

@@ -24,6 +24,8 @@ struct OrvanOptions;
 
 // The most a transport read may hand over at once: the engine's read block.
 constexpr size_t kReadBlock = protocol::kEngineReadBlock;
+// The most one write hands to a direct transport.
+constexpr size_t kWriteChunk = 449;
 // The unsolicited queue drops bytes beyond this.
 constexpr size_t kUnsolicitedLimit = 100000;
 // A reply this long is no controller's reply; a controller that keeps trickling bytes must not

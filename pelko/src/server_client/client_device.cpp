@@ -29,7 +29,7 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
       options = opened;
       Connect(options->serverAddress, options->serverPort);
     } else {
-      Connect("127.0.0.1", 23);
+      Connect("127.0.0.1", protocol::kServerPort);
     }
     addressKind = options->AddressKind();
 
@@ -52,9 +52,9 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     Command("EO0", false, options->timeout, false);
 
     const std::pair<bool, std::pair<SubChannel*, char>> streams[] = {
-        {options->subscribeMG, {&messages, 'm'}},
-        {options->subscribeDR, {&records, 'd'}},
-        {options->subscribeEI, {&interruptChannel, 'i'}},
+        {options->subscribeMG, {&messages, protocol::kEscapeMessages}},
+        {options->subscribeDR, {&records, protocol::kEscapeRecords}},
+        {options->subscribeEI, {&interruptChannel, protocol::kEscapeInterrupts}},
     };
     for (const auto& [subscribed, stream] : streams) {
       if (!subscribed) continue;
@@ -155,7 +155,7 @@ void ClientDevice::Close() {
 
 void ClientDevice::SendKeepAlives() {
   if (!open) return;
-  const std::string keepAlive = Escape('k');
+  const std::string keepAlive = Escape(protocol::kEscapeKeepAlive);
   try {
     // Inside a pass-counted run the escape would reach the controller as data.
     if (command.IsOpen() && !lost && passRemaining == 0) SendCommand(keepAlive, options->timeout);
