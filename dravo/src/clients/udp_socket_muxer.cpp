@@ -3,6 +3,7 @@
 
 #include "clients/requestor_server.hpp"
 #include "clients/udp_requestor.hpp"
+#include "platform/datagram_receive.hpp"
 
 #include <boost/system/system_error.hpp>
 
@@ -20,8 +21,8 @@ UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::stri
 
 void UdpSocketMuxer::StartReceive() {
   if (closed) return;
-  socket.async_receive_from(
-      boost::asio::buffer(receiveBuffer), sender,
+  platform::AsyncReceiveDatagram(
+      socket, boost::asio::buffer(receiveBuffer), sender,
       [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
         self->OnReceive(error, count);
       });
@@ -29,8 +30,8 @@ void UdpSocketMuxer::StartReceive() {
 
 void UdpSocketMuxer::OnReceive(const boost::system::error_code& error, size_t count) {
   if (closed || !socket.is_open()) return;
-  if (error || count > kMaxDatagram) {
-    StartReceive();  // that datagram is lost; the others still come
+  if (error) {
+    StartReceive();  // that datagram (or one too long for a request) is lost; the others come
     return;
   }
   auto& requestor = clients[sender];

@@ -39,9 +39,8 @@ private:
   boost::asio::ip::udp::endpoint sender;
   std::map<boost::asio::ip::udp::endpoint, std::shared_ptr<UdpRequestor>> clients;
   std::string listenAddress;
-  // One byte more than a datagram may hold: Linux truncates silently, so a full buffer
-  // is how an oversized datagram shows itself.
-  std::array<uint8_t, kMaxDatagram + 1> receiveBuffer{};
+  // A longer datagram is refused whole by the receive.
+  std::array<uint8_t, kMaxDatagram> receiveBuffer{};
   RequestorServer& server;
   bool closed = false;
 };
