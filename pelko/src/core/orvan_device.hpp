@@ -28,6 +28,8 @@ constexpr size_t kReadBlock = protocol::kEngineReadBlock;
 constexpr size_t kWriteChunk = 449;
 // The unsolicited queue drops bytes beyond this.
 constexpr size_t kUnsolicitedLimit = 100000;
+// A device holds at most this many interrupt status bytes not yet taken; later ones are dropped.
+constexpr size_t kInterruptLimit = 64;
 // A reply this long is no controller's reply; a controller that keeps trickling bytes must not
 // make the library grow a buffer without end.
 constexpr size_t kReplyLimit = protocol::kReplyLimit;

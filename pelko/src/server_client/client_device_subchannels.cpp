@@ -21,7 +21,6 @@ using asio::ip::udp;
 
 namespace {
 
-constexpr size_t kInterruptLimit = 64;
 constexpr char kNoSubscription[] = "no dravo subscription for this stream";
 
 int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
