@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -108,5 +109,7 @@ constexpr size_t kLargestFile = 64u << 20;
 std::string ReadWholeFile(const std::string& path);
 // Blocks the calling thread for the given milliseconds.
 void WaitMilliseconds(uint32_t milliseconds);
+// Milliseconds on the monotonic clock since `start`.
+int64_t MillisecondsSince(std::chrono::steady_clock::time_point start);
 
 }  // namespace orvan

@@ -23,12 +23,6 @@ namespace {
 
 constexpr char kNoSubscription[] = "no dravo subscription for this stream";
 
-int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
-
 }  // namespace
 
 bool ClientDevice::SubChannel::IsOpen() const { return link && link->socket.is_open(); }
