@@ -7,6 +7,7 @@
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/description.hpp"
+#include "protocol/resource_kind.hpp"
 #include "server_client/tls_link.hpp"
 
 namespace orvan {
@@ -36,10 +37,11 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     std::string commandAddress = " --address " + options->address;
     std::string streamAddress = commandAddress;
     if (addressKind == kAddressNetwork) {
-      commandAddress +=
-          " --port " + std::to_string(options->commandPort) +
-          (options->commandType == kChannelTcp ? " --protocol tcp" : " --protocol udp");
-      streamAddress += " --port " + std::to_string(options->unsolicitedPort) + " --protocol udp";
+      const std::string tcp = protocol::KindWord(protocol::kKindTcp);
+      const std::string udp = protocol::KindWord(protocol::kKindUdp);
+      commandAddress += " --port " + std::to_string(options->commandPort) + " --protocol " +
+                        (options->commandType == kChannelTcp ? tcp : udp);
+      streamAddress += " --port " + std::to_string(options->unsolicitedPort) + " --protocol " + udp;
     } else if (addressKind == kAddressSerial) {
       commandAddress += " --baud " + std::to_string(options->baud);
       if (options->handshakeNone) commandAddress += " --handshake none";
@@ -100,7 +102,7 @@ void ClientDevice::SetOption(int32_t option, int32_t value) {
   switch (option) {
     case kOptionPassThrough:
       if (value != 0) {
-        Shell("l -m 1 --pass " + std::to_string(value), false);
+        Shell("l -m " + std::to_string(kModeRaw) + " --pass " + std::to_string(value), false);
         command.mode = kModeRaw;
         passRemaining = static_cast<uint32_t>(value);
       } else if (command.mode != kModeRaw) {

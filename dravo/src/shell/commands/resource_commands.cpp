@@ -99,7 +99,8 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
       "port",
       po::value<Port>(&port)->implicit_value(Port{kControllerCommandPort},
                                              std::to_string(kControllerCommandPort)),
-      "Socket port.")("protocol,p", po::value<std::string>(&protocol)->implicit_value("udp"),
+      "Socket port.")("protocol,p",
+                      po::value<std::string>(&protocol)->implicit_value(KindWord(kKindUdp)),
                       "Protocol for Ethernet connection (udp, tcp).")(
       "baud,b", po::value<std::uint32_t>(&parameters->baud)->implicit_value(115200), "Baud rate.")(
       "handshake", po::value<std::string>(&handshake)->implicit_value("hardware"),
