@@ -65,20 +65,20 @@ public:
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    if (posix_spawnp(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
       throw std::runtime_error("cannot start " + arguments[0]);
   }
   ~Child() {
-    kill(pid_, SIGTERM);
+    kill(pid, SIGTERM);
     int status = 0;
-    waitpid(pid_, &status, 0);
+    waitpid(pid, &status, 0);
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return pid; }
 
 private:
-  pid_t pid_ = 0;
+  pid_t pid = 0;
 };
 
 // Waits until something accepts at the address, at most 10 s.
@@ -104,19 +104,19 @@ public:
   Server() {
     char pattern[] = "/tmp/server-road-bench-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
-    folder_ = pattern;
-    setenv("ORVAN_PROGRAM_DATA", folder_.c_str(), 1);
-    child_ = std::make_unique<Child>(std::vector<std::string>{DRAVO_SERVICE});
+    folder = pattern;
+    setenv("ORVAN_PROGRAM_DATA", folder.c_str(), 1);
+    child = std::make_unique<Child>(std::vector<std::string>{DRAVO_SERVICE});
     if (!WaitForListener("127.0.0.1", 23)) throw std::runtime_error("the server does not listen");
   }
   ~Server() {
-    child_.reset();
+    child.reset();
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove_all(folder, ignored);
   }
-  pid_t Pid() const { return child_->Pid(); }
+  pid_t Pid() const { return child->Pid(); }
   // Where it keeps its settings and certificate.
-  std::string Folder() const { return folder_ + "/Orvan/dravo"; }
+  std::string Folder() const { return folder + "/Orvan/dravo"; }
 
   // Resident memory in KiB, from the kernel's account of the process.
   long ResidentKiB() const {
@@ -129,8 +129,8 @@ public:
   }
 
 private:
-  std::string folder_;
-  std::unique_ptr<Child> child_;
+  std::string folder;
+  std::unique_ptr<Child> child;
 };
 
 orvan::fakes::ControllerProcess StartController() {
@@ -170,50 +170,50 @@ Latency Summarise(std::vector<double> samples) {
 class RelayClient {
 public:
   RelayClient() {
-    context_ = SSL_CTX_new(TLS_client_method());
-    SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    descriptor = socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(kRelayPort);
     inet_pton(AF_INET, "127.0.0.1", &peer.sin_addr);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) return;
-    ssl_ = SSL_new(context_);
-    SSL_set_fd(ssl_, fd_);
-    if (SSL_connect(ssl_) != 1) {
-      SSL_free(ssl_);
-      ssl_ = nullptr;
+    if (connect(descriptor, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) return;
+    tls = SSL_new(context);
+    SSL_set_fd(tls, descriptor);
+    if (SSL_connect(tls) != 1) {
+      SSL_free(tls);
+      tls = nullptr;
     }
   }
   ~RelayClient() {
-    if (ssl_) {
-      SSL_shutdown(ssl_);
-      SSL_free(ssl_);
+    if (tls) {
+      SSL_shutdown(tls);
+      SSL_free(tls);
     }
-    close(fd_);
-    SSL_CTX_free(context_);
+    close(descriptor);
+    SSL_CTX_free(context);
   }
   RelayClient(const RelayClient&) = delete;
   RelayClient& operator=(const RelayClient&) = delete;
 
-  bool Ready() const { return ssl_ != nullptr; }
+  bool Ready() const { return tls != nullptr; }
 
   bool RoundTrip(const std::string& request) {
-    if (SSL_write(ssl_, request.data(), static_cast<int>(request.size())) <= 0) return false;
+    if (SSL_write(tls, request.data(), static_cast<int>(request.size())) <= 0) return false;
     char reply[406];
     for (;;) {
-      const int count = SSL_read(ssl_, reply, sizeof reply);
+      const int count = SSL_read(tls, reply, sizeof reply);
       if (count <= 0) return false;
       if (reply[count - 1] == ':') return true;
     }
   }
 
 private:
-  SSL_CTX* context_ = nullptr;
-  SSL* ssl_ = nullptr;
-  int fd_ = -1;
+  SSL_CTX* context = nullptr;
+  SSL* tls = nullptr;
+  int descriptor = -1;
 };
 
 std::vector<double> directSamples, serverSamples, relaySamples;
@@ -520,16 +520,16 @@ struct ShellClient : std::enable_shared_from_this<ShellClient> {
 class BareTlsServer {
 public:
   BareTlsServer(const std::string& folder, uint16_t port)
-      : context_(ssl::context::tls_server),
-        acceptor_(io_, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)) {
-    context_.use_certificate_chain_file(folder + "/cert.pem");
-    context_.use_private_key_file(folder + "/key.pem", ssl::context::pem);
+      : context(ssl::context::tls_server),
+        acceptor(io, tcp::endpoint(asio::ip::make_address("127.0.0.1"), port)) {
+    context.use_certificate_chain_file(folder + "/cert.pem");
+    context.use_private_key_file(folder + "/key.pem", ssl::context::pem);
     Accept();
-    thread_ = std::thread([this] { io_.run(); });
+    thread = std::thread([this] { io.run(); });
   }
   ~BareTlsServer() {
-    io_.stop();
-    thread_.join();
+    io.stop();
+    thread.join();
   }
 
 private:
@@ -540,8 +540,8 @@ private:
   };
 
   void Accept() {
-    auto session = std::make_shared<Session>(io_, context_);
-    acceptor_.async_accept(
+    auto session = std::make_shared<Session>(io, context);
+    acceptor.async_accept(
         session->stream.next_layer(), [this, session](boost::system::error_code error) {
           if (error) return;
           session->stream.next_layer().set_option(tcp::no_delay(true));
@@ -565,10 +565,10 @@ private:
   }
 
   static constexpr char kAnswer[] = "1.0~";
-  asio::io_context io_;
-  ssl::context context_;
-  tcp::acceptor acceptor_;
-  std::thread thread_;
+  asio::io_context io;
+  ssl::context context;
+  tcp::acceptor acceptor;
+  std::thread thread;
 };
 
 struct ClientRun {

@@ -17,6 +17,10 @@ constexpr char kEscapeRecords = 'd';
 constexpr char kEscapeInterrupts = 'i';
 // The library's keep-alive: it only counts as traffic.
 constexpr char kEscapeKeepAlive = 'k';
+// The byte after ESC as the lower-case letter the constants above name.
+constexpr char EscapeLetter(std::uint8_t byte) {
+  return static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte);
+}
 
 // Modes of a channel: shell commands; raw data for the linked controller; controller commands
 // with their replies tracked.

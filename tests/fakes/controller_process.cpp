@@ -32,14 +32,14 @@ ControllerProcess::ControllerProcess(const std::string& program,
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(toChild[0]);
   close(fromChild[1]);
-  input_ = toChild[1];
+  input = toChild[1];
   if (spawned != 0) {
     close(fromChild[0]);
-    close(input_);
+    close(input);
     throw std::runtime_error("cannot start " + program);
   }
 
@@ -60,19 +60,19 @@ ControllerProcess::~ControllerProcess() { Finish(); }
 
 void ControllerProcess::Send(const std::string& line) {
   const std::string text = line + "\n";
-  if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+  if (write(input, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
     throw std::runtime_error("cannot write to the controller process");
 }
 
 int ControllerProcess::Finish() {
-  if (input_ >= 0) {
-    close(input_);
-    input_ = -1;
+  if (input >= 0) {
+    close(input);
+    input = -1;
   }
-  if (pid_ <= 0) return -1;
+  if (pid <= 0) return -1;
   int status = 0;
-  const pid_t ended = waitpid(pid_, &status, 0);
-  pid_ = 0;
+  const pid_t ended = waitpid(pid, &status, 0);
+  pid = 0;
   return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

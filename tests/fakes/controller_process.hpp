@@ -29,8 +29,8 @@ public:
   uint16_t unsolicitedPort = 0;
 
 private:
-  pid_t pid_ = 0;
-  int input_ = -1;
+  pid_t pid = 0;
+  int input = -1;
 };
 
 }  // namespace orvan::fakes

@@ -8,8 +8,6 @@ namespace orvan::fakes {
 
 namespace {
 
-constexpr char kEscape = 0x1B;
-
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
   std::istringstream in(line);
@@ -47,31 +45,31 @@ void FakeDravoShell::Consume(const std::shared_ptr<FakeDravoSession>& session,
   for (const char byte : bytes) {
     if (s.pass > 0) {
       --s.pass;
-    } else if (byte == kEscape) {
+    } else if (static_cast<uint8_t>(byte) == protocol::kEscape) {
       s.escape = true;
       continue;
     } else if (s.escape) {
       s.escape = false;
-      switch (byte | 0x20) {
-        case 'c':
-          s.mode = 2;
+      switch (protocol::EscapeLetter(static_cast<uint8_t>(byte))) {
+        case protocol::kEscapeCooked:
+          s.mode = protocol::kCookedMode;
           s.line.clear();
           break;
-        case 'r':
-          if (s.mode != 1) s.line.clear();
-          s.mode = 1;
+        case protocol::kEscapeRaw:
+          if (s.mode != protocol::kRawMode) s.line.clear();
+          s.mode = protocol::kRawMode;
           break;
-        case 's':
-          if (s.mode != 0) s.line.clear();
-          s.mode = 0;
+        case protocol::kEscapeShell:
+          if (s.mode != protocol::kShellMode) s.line.clear();
+          s.mode = protocol::kShellMode;
           break;
-        case 'm':
+        case protocol::kEscapeMessages:
           s.subscribed[FakeDravoSession::kMessages] = !s.subscribed[FakeDravoSession::kMessages];
           break;
-        case 'd':
+        case protocol::kEscapeRecords:
           s.subscribed[FakeDravoSession::kRecords] = !s.subscribed[FakeDravoSession::kRecords];
           break;
-        case 'i':
+        case protocol::kEscapeInterrupts:
           s.subscribed[FakeDravoSession::kInterrupts] =
               !s.subscribed[FakeDravoSession::kInterrupts];
           break;
@@ -80,16 +78,16 @@ void FakeDravoShell::Consume(const std::shared_ptr<FakeDravoSession>& session,
       }
       continue;
     }
-    if (s.mode == 0) {
-      if (byte == '\r') {
+    if (s.mode == protocol::kShellMode) {
+      if (byte == protocol::kCommandEnd) {
         const std::string line = s.line;
         s.line.clear();
         Execute(session, line);
       } else {
         s.line += byte;
       }
-    } else if (s.mode == 2) {
-      if (byte == '\r' || byte == ';') {
+    } else if (s.mode == protocol::kCookedMode) {
+      if (byte == protocol::kCommandEnd || byte == protocol::kCommandSeparator) {
         const std::string command = s.line;
         s.line.clear();
         Answer(session, command);
@@ -129,7 +127,9 @@ void FakeDravoShell::Execute(const std::shared_ptr<FakeDravoSession>& session,
   if (word == "l" || word == "link") {
     const int mode = std::stoi(ValueOf(words, "-m", "--mode", "0"));
     session->pass = static_cast<uint32_t>(std::stoul(ValueOf(words, "--pass", "--pass", "0")));
-    session->mode = mode == 1 ? 1 : mode == 2 ? 2 : 0;
+    session->mode = mode == static_cast<int>(protocol::kRawMode)      ? protocol::kRawMode
+                    : mode == static_cast<int>(protocol::kCookedMode) ? protocol::kCookedMode
+                                                                      : protocol::kShellMode;
     if (Has(words, "--address") || Has(words, "-a")) {
       std::lock_guard<std::mutex> guard(lock);
       if (linkFailures > 0) {
@@ -138,7 +138,7 @@ void FakeDravoShell::Execute(const std::shared_ptr<FakeDravoSession>& session,
       }
     }
     if (refuseLink) return session->send("\\");
-    return session->send(session->mode == 0 ? "1\r\n~" : "~");
+    return session->send(session->mode == protocol::kShellMode ? "1\r\n~" : "~");
   }
   if (word == "q" || word == "quit" || word == "exit") {
     if (words.size() > 1) return session->send("Delete requestor in dravo, disconnects client.\n~");

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/shell_wire.hpp"
+
 namespace orvan::fakes {
 
 // One client's shell state, whichever side it came in on; the side fills in send and close.
@@ -20,7 +22,7 @@ struct FakeDravoSession {
   bool udp = false;
   std::function<void(const std::string&)> send;
   std::function<void()> close;
-  int mode = 0;       // 0 shell, 1 raw, 2 cooked
+  uint32_t mode = protocol::kShellMode;
   uint32_t pass = 0;  // bytes still to pass through unread
   bool escape = false;
   std::string line;

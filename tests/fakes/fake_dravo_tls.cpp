@@ -1,6 +1,7 @@
 #include "fakes/fake_dravo_tls.hpp"
 
 #include "fakes/self_signed_certificate.hpp"
+#include "protocol/shell_wire.hpp"
 
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
@@ -91,7 +92,7 @@ private:
   const Reader reader;
   const std::atomic<bool>& stopReading;
   ssl::stream<tcp::socket> stream;
-  std::array<char, 449> buffer{};
+  std::array<char, protocol::kRequestSize> buffer{};
   std::deque<std::string> queue;
 };
 

@@ -5,6 +5,7 @@
 
 #include "clients/requestor.hpp"
 #include "core/server.hpp"
+#include "protocol/shell_wire.hpp"
 #include "resources/open_parameters.hpp"
 #include "resources/resource.hpp"
 #include "shell/request.hpp"
@@ -96,7 +97,7 @@ public:
   // All bytes delivered with that unsolicited flag, joined.
   std::string Joined(bool unsolicited) const;
 
-  uint32_t mode = 2;
+  uint32_t mode = orvan::protocol::kCookedMode;
   // Write the command bytes of each request that becomes current (as the shell does).
   bool writeCommands = true;
   std::vector<std::shared_ptr<Request>> ready;

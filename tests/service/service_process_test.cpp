@@ -23,18 +23,19 @@ using namespace std::chrono_literals;
 
 class NotifySocket {
 public:
-  explicit NotifySocket(const fs::path& path) : path_(path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  explicit NotifySocket(const fs::path& path) : socketPath(path) {
+    descriptor = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fd_ = -1;
+    if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      descriptor = -1;
   }
   ~NotifySocket() {
-    if (fd_ >= 0) close(fd_);
+    if (descriptor >= 0) close(descriptor);
   }
-  bool ok() const { return fd_ >= 0; }
-  const fs::path& path() const { return path_; }
+  bool ok() const { return descriptor >= 0; }
+  const fs::path& path() const { return socketPath; }
 
   // Waits until a datagram holding `text` arrives; false after `timeout`.
   bool WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
@@ -44,9 +45,9 @@ public:
           deadline - std::chrono::steady_clock::now());
       timeval tv{static_cast<time_t>(left.count() / 1000000),
                  static_cast<suseconds_t>(left.count() % 1000000)};
-      setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
       char buffer[4096];
-      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      const ssize_t n = recv(descriptor, buffer, sizeof buffer, 0);
       if (n < 0) return false;
       received += std::string(buffer, static_cast<size_t>(n)) + "\n";
       if (received.find(text) != std::string::npos) return true;
@@ -57,8 +58,8 @@ public:
   std::string received;
 
 private:
-  fs::path path_;
-  int fd_ = -1;
+  fs::path socketPath;
+  int descriptor = -1;
 };
 
 pid_t StartService(const fs::path& data, const fs::path& notify) {

@@ -82,7 +82,7 @@ void Requestor::Deliver(const uint8_t* bytes, size_t length, bool unsolicited, b
   shell->Send(bytes, length, unsolicited, replyComplete, binaryPart);
 }
 
-bool Requestor::RawMode() const { return shell->Mode() == 1; }  // 1: raw (Shell::Mode)
+bool Requestor::RawMode() const { return shell->Mode() == orvan::protocol::kRawMode; }
 
 void Requestor::Write(const uint8_t* data, size_t length) {
   if (closed || length == 0) return;

@@ -3,13 +3,15 @@
 
 #include "clients/requestor_server.hpp"
 #include "clients/udp_requestor.hpp"
+#include "platform/datagram_receive.hpp"
 
 #include <boost/system/system_error.hpp>
 
 UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::string& address,
                                RequestorServer& owner)
     : io(context), socket(context), listenAddress(address), server(owner) {
-  const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
+  const boost::asio::ip::udp::endpoint endpoint(boost::asio::ip::make_address_v4(address),
+                                                orvan::protocol::kServerPort);
   boost::system::error_code error;
   socket.open(endpoint.protocol(), error);
   if (error) throw boost::system::system_error(error, "open");
@@ -19,8 +21,8 @@ UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::stri
 
 void UdpSocketMuxer::StartReceive() {
   if (closed) return;
-  socket.async_receive_from(
-      boost::asio::buffer(receiveBuffer), sender,
+  platform::AsyncReceiveDatagram(
+      socket, boost::asio::buffer(receiveBuffer), sender,
       [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
         self->OnReceive(error, count);
       });
@@ -28,8 +30,8 @@ void UdpSocketMuxer::StartReceive() {
 
 void UdpSocketMuxer::OnReceive(const boost::system::error_code& error, size_t count) {
   if (closed || !socket.is_open()) return;
-  if (error || count > kMaxDatagram) {
-    StartReceive();  // that datagram is lost; the others still come
+  if (error) {
+    StartReceive();  // that datagram (or one too long for a request) is lost; the others come
     return;
   }
   auto& requestor = clients[sender];

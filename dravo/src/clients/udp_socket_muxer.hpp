@@ -3,6 +3,7 @@
 #pragma once
 
 #include "clients/udp_carrier.hpp"
+#include "protocol/shell_wire.hpp"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -17,7 +18,7 @@ class UdpRequestor;
 
 class UdpSocketMuxer : public std::enable_shared_from_this<UdpSocketMuxer>, public UdpCarrier {
 public:
-  static constexpr size_t kMaxDatagram = 449;
+  static constexpr size_t kMaxDatagram = orvan::protocol::kRequestSize;
 
   // Binds the listen address, UDP port 23; raises "bind" (or the address's parse error).
   UdpSocketMuxer(boost::asio::io_context& io, const std::string& listenAddress,
@@ -38,9 +39,8 @@ private:
   boost::asio::ip::udp::endpoint sender;
   std::map<boost::asio::ip::udp::endpoint, std::shared_ptr<UdpRequestor>> clients;
   std::string listenAddress;
-  // One byte more than a datagram may hold: Linux truncates silently, so a full buffer
-  // is how an oversized datagram shows itself.
-  std::array<uint8_t, kMaxDatagram + 1> receiveBuffer{};
+  // A longer datagram is refused whole by the receive.
+  std::array<uint8_t, kMaxDatagram> receiveBuffer{};
   RequestorServer& server;
   bool closed = false;
 };

@@ -6,6 +6,7 @@
 #include "clients/udp_socket_muxer.hpp"
 #include "core/windows_version.hpp"
 #include "protocol/resource_kind.hpp"
+#include "protocol/shell_wire.hpp"
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
 #include "shell/request.hpp"
@@ -76,7 +77,8 @@ int Server::Run(PublishSettings* settings) {
 void Server::Listen(const std::string& address) {
   acceptors.push_back(std::make_unique<Listener>(io));
   auto& listener = *acceptors.back();
-  const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address_v4(address), 23);
+  const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address_v4(address),
+                                                orvan::protocol::kServerPort);
   boost::system::error_code error;
   listener.acceptor.open(endpoint.protocol(), error);
   if (error) throw boost::system::system_error(error, "open");
@@ -238,7 +240,7 @@ void Server::OpenResource(std::unique_ptr<OpenParameters> parameters) {
     if (!resource->Matches(*parameters)) continue;
     // An open serial port serves again, at the baud rate asked for now.
     if (parameters->kind == orvan::protocol::kKindSerial)
-      resource->Submit(Request::RequestWithControl(2, parameters->baud, {}));
+      resource->Submit(Request::RequestWithControl(Request::kControlBaud, parameters->baud, {}));
     return;
   }
   for (const auto& pending : openQueue) {

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/resource_kind.hpp"
+
 struct OpenParameters {
   std::string address;             // as the client gave it; becomes the resource's address
   uint32_t baud = 0;               // serial baud rate
   bool hardwareHandshake = false;  // serial flow control on the hardware lines
   uint16_t port = 0;               // the controller's TCP or UDP port
-  uint32_t kind = 0;               // 0 TCP, 1 UDP, 2 serial, 3 PCI
-  uint32_t id = 0;                 // the id the server gave the new resource
+  uint32_t kind = orvan::protocol::kKindTcp;  // one of the resource kinds
+  uint32_t id = 0;                            // the id the server gave the new resource
 };

@@ -82,8 +82,8 @@ void Resource::Execute(const std::shared_ptr<Request>& request) {
   int code = request->PopOp();
   const bool hadCodes = code != 0;
   for (; code != 0; code = request->PopOp()) {
-    if (code < 0 || code > 9) continue;
-    if (code == 9) {
+    if (code < 0 || code > Request::kSetControl) continue;
+    if (code == Request::kSetControl) {
       const auto current = owner.lock();
       const auto issuer = request->requestor.lock();
       if (current == issuer) {

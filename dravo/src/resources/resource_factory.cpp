@@ -1,15 +1,16 @@
 // Making a resource of each kind.
 #include "resources/resource_factory.hpp"
 
+#include "protocol/resource_kind.hpp"
 #include "resources/tcp_resource.hpp"
 #include "resources/udp_resource.hpp"
 
 std::shared_ptr<Resource> MakeResource(std::uint32_t kind, boost::asio::io_context& io,
                                        ResourceTable& table, std::uint32_t id) {
   switch (kind) {
-    case 0:
+    case orvan::protocol::kKindTcp:
       return std::make_shared<TcpResource>(io, table, id);
-    case 1:
+    case orvan::protocol::kKindUdp:
       return std::make_shared<UdpResource>(io, table, id);
     default:
       return nullptr;  // serial ports and PCI cards are not served by this server yet

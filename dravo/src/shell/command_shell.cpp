@@ -10,11 +10,9 @@
 #include "shell/shell_resource.hpp"
 #include "shell/shell_server.hpp"
 
+namespace protocol = orvan::protocol;
+
 namespace {
-constexpr std::uint8_t kEsc = 0x1B;
-constexpr std::uint8_t kBs = 0x08;
-constexpr std::uint8_t kCr = 0x0D;
-constexpr std::uint8_t kSemicolon = ';';
 constexpr int kFailure = -1;
 }  // namespace
 
@@ -37,17 +35,17 @@ void CommandShell::ConsumeByte(std::uint8_t byte) {
   if (passCounter > 0) {
     --passCounter;
   } else {
-    if (byte == kEsc) return;
-    if (previousByte == kEsc) {
+    if (byte == protocol::kEscape) return;
+    if (previousByte == protocol::kEscape) {
       Escape(byte);
       return;
     }
   }
   switch (mode) {
     case kShellMode:
-      if (byte == kBs) {
+      if (byte == protocol::kBackspace) {
         if (!overflow && !line.empty()) line.pop_back();
-      } else if (byte == kCr) {
+      } else if (byte == protocol::kCommandEnd) {
         const bool tooLong = overflow;
         const std::string text(line.begin(), line.end());
         EmptyLine();
@@ -61,7 +59,7 @@ void CommandShell::ConsumeByte(std::uint8_t byte) {
       }
       break;
     case kCookedMode:
-      if (byte == kCr || byte == kSemicolon) {
+      if (byte == protocol::kCommandEnd || byte == protocol::kCommandSeparator) {
         FrameCooked();
       } else {
         // Room for the CR that ends the command.
@@ -74,39 +72,34 @@ void CommandShell::ConsumeByte(std::uint8_t byte) {
   }
 }
 
-void CommandShell::Escape(std::uint8_t letter) {
+void CommandShell::Escape(std::uint8_t byte) {
+  const char letter = protocol::EscapeLetter(byte);
   // Raw bytes received before an escape that leaves raw mode are data the client sent, not a
   // partial line: they are written whatever chunk they arrived in.
   const bool leavesRaw =
-      mode == kRawMode && (letter == 'C' || letter == 'c' || letter == 'S' || letter == 's');
+      mode == kRawMode && (letter == protocol::kEscapeCooked || letter == protocol::kEscapeShell);
   if (leavesRaw && !line.empty()) FlushRaw();
   switch (letter) {
-    case 'C':
-    case 'c':
+    case protocol::kEscapeCooked:
       mode = kCookedMode;
       // The client gave up on every reply it waits for (the library does this after a
       // timeout); a late reply must not be taken for the answer to its next command.
       WithdrawRequests();
       EmptyLine();
       break;
-    case 'R':
-    case 'r':
+    case protocol::kEscapeRaw:
       SetMode(kRawMode);
       break;
-    case 'S':
-    case 's':
+    case protocol::kEscapeShell:
       SetMode(kShellMode);
       break;
-    case 'M':
-    case 'm':
+    case protocol::kEscapeMessages:
       SetMessages(!messages);
       break;
-    case 'D':
-    case 'd':
+    case protocol::kEscapeRecords:
       SetDataRecords(!dataRecords);
       break;
-    case 'I':
-    case 'i':
+    case protocol::kEscapeInterrupts:
       SetInterrupts(!interrupts);
       break;
     default:
@@ -142,7 +135,7 @@ void CommandShell::FrameCooked() {
     Fail("command too long");
     return;
   }
-  line.push_back(kCr);
+  line.push_back(protocol::kCommandEnd);
   SubmitCommand(line.data(), line.size());
   EmptyLine();
 }
@@ -248,7 +241,7 @@ void CommandShell::SetInterrupts(bool on) {
 
 void CommandShell::Reply(int code, const std::string& text) {
   std::string answer = text;
-  answer += code == 0 ? '~' : '\\';
+  answer += code == 0 ? protocol::kSuccessTerminator : protocol::kErrorTerminator;
   Send(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size(), false, false);
 }
 

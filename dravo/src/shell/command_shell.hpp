@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/shell_wire.hpp"
 #include "shell/reply_tracker.hpp"
 #include "shell/shell.hpp"
 
@@ -20,9 +21,9 @@ class ShellServer;
 
 class CommandShell : public Shell {
 public:
-  static constexpr std::uint32_t kShellMode = 0;
-  static constexpr std::uint32_t kRawMode = 1;
-  static constexpr std::uint32_t kCookedMode = 2;
+  static constexpr std::uint32_t kShellMode = orvan::protocol::kShellMode;
+  static constexpr std::uint32_t kRawMode = orvan::protocol::kRawMode;
+  static constexpr std::uint32_t kCookedMode = orvan::protocol::kCookedMode;
 
   // Longest shell line kept; a longer one is dropped up to its end and answered "\".
   static constexpr std::size_t kLineLimit = 4096;
@@ -74,7 +75,7 @@ public:
 
 private:
   void ConsumeByte(std::uint8_t byte);
-  void Escape(std::uint8_t letter);
+  void Escape(std::uint8_t byte);
   void FrameCooked();
   void FlushRaw();
   void SetMode(std::uint32_t mode);

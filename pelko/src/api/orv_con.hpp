@@ -8,6 +8,7 @@
 
 #include "core/connection.hpp"
 #include "pelko.h"
+#include "protocol/shell_wire.hpp"
 
 // Global namespace: the public header declares it as a plain C struct.
 struct OrvCon {
@@ -32,7 +33,7 @@ int32_t CopyStringOut(const std::string& text, char* buffer, uint32_t length, ui
 
 struct DefaultServer {
   std::string address = "127.0.0.1";
-  uint16_t port = 23;
+  uint16_t port = protocol::kServerPort;
 };
 
 // The server every new handle starts from; read and written under a lock.

@@ -24,7 +24,7 @@ constexpr char kEndOfDownload[] = "\\";
 // Both downloads wait this long after a blind opening line and between paced chunks.
 constexpr uint32_t kPacingMilliseconds = 26;
 // The most one blind program chunk holds: what a direct transport writes at once.
-constexpr size_t kBlindChunk = 449;
+constexpr size_t kBlindChunk = kWriteChunk;
 // An acknowledged array chunk goes out once it and this margin pass the controller's line.
 constexpr size_t kChunkMargin = 20;
 

@@ -27,12 +27,6 @@ std::string TrimText(const std::string& reply) {
   return reply.substr(first, last - first + 1);
 }
 
-int64_t ElapsedMilliseconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
-
 }  // namespace
 
 OrvanDevice::OrvanDevice() : options(std::make_shared<OrvanOptions>()) {}
@@ -156,7 +150,7 @@ size_t OrvanDevice::Message(char* buffer, uint64_t length, int32_t timeout) {
         else
           QueueUnsolicited(byte);
       }
-      if (timeout != 0 && ElapsedMilliseconds(start) >= timeout) {
+      if (timeout != 0 && MillisecondsSince(start) >= timeout) {
         timeUp = true;
         break;
       }
@@ -173,7 +167,7 @@ size_t OrvanDevice::Message(char* buffer, uint64_t length, int32_t timeout) {
     const size_t count = std::min<uint64_t>(Read(buffer, length, false, timeout), length);
     for (size_t i = 0; i < count; ++i) buffer[i] = static_cast<char>(buffer[i] & 0x7F);
     if (count > 0) return count;
-    if (ElapsedMilliseconds(start) >= timeout) throw OrvanError(-1100);
+    if (MillisecondsSince(start) >= timeout) throw OrvanError(-1100);
   }
 }
 
@@ -233,6 +227,12 @@ std::string ReadWholeFile(const std::string& path) {
   if (platform::ReadWholeFile(path, kLargestFile, bytes))
     throw OrvanError(-10005, "file could not be opened");
   return bytes;
+}
+
+int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
 }
 
 void WaitMilliseconds(uint32_t milliseconds) {

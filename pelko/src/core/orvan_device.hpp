@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -24,8 +25,12 @@ struct OrvanOptions;
 
 // The most a transport read may hand over at once: the engine's read block.
 constexpr size_t kReadBlock = protocol::kEngineReadBlock;
+// The most one write hands to a direct transport.
+constexpr size_t kWriteChunk = 449;
 // The unsolicited queue drops bytes beyond this.
 constexpr size_t kUnsolicitedLimit = 100000;
+// A device holds at most this many interrupt status bytes not yet taken; later ones are dropped.
+constexpr size_t kInterruptLimit = 64;
 // A reply this long is no controller's reply; a controller that keeps trickling bytes must not
 // make the library grow a buffer without end.
 constexpr size_t kReplyLimit = protocol::kReplyLimit;
@@ -104,5 +109,7 @@ constexpr size_t kLargestFile = 64u << 20;
 std::string ReadWholeFile(const std::string& path);
 // Blocks the calling thread for the given milliseconds.
 void WaitMilliseconds(uint32_t milliseconds);
+// Milliseconds on the monotonic clock since `start`.
+int64_t MillisecondsSince(std::chrono::steady_clock::time_point start);
 
 }  // namespace orvan

@@ -140,7 +140,7 @@ void ApplyLists(const po::variables_map& vm, OrvanOptions& o) {
       const std::string portText = o.serverAddress.substr(colon + 1);
       o.serverAddress.erase(colon);
       if (!portText.empty()) {
-        const uint32_t port = ParseUnsigned(portText, 23);
+        const uint32_t port = ParseUnsigned(portText, protocol::kServerPort);
         // A port that does not fit 16 bits would silently become another port.
         if (port > std::numeric_limits<uint16_t>::max())
           throw OrvanError(-10006, "dravo port out of range: " + portText);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/shell_wire.hpp"
+
 namespace orvan {
 
 // Values of OrvanOptions::AddressKind.
@@ -21,12 +23,12 @@ constexpr int32_t kChannelTcp = 2;
 
 struct OrvanOptions {
   std::string address;
-  uint16_t commandPort = 23;
+  uint16_t commandPort = protocol::kControllerCommandPort;
   int32_t commandType = kChannelTcp;
-  uint16_t unsolicitedPort = 60007;
+  uint16_t unsolicitedPort = protocol::kControllerUnsolicitedPort;
   int32_t unsolicitedType = kChannelUdp;
   std::string serverAddress = "127.0.0.1";
-  uint16_t serverPort = 23;
+  uint16_t serverPort = protocol::kServerPort;
   uint16_t timeout = 5000;
   bool handshakeNone = false;
   uint32_t baud = 115200;

@@ -19,8 +19,6 @@
 
 namespace orvan {
 
-// The most bytes one write hands to the transport.
-constexpr size_t kWriteChunk = 449;
 // Writes longer than this wait after each chunk while pacing is on, so the controller keeps up.
 constexpr size_t kPacedWrite = 448;
 constexpr uint32_t kPaceMilliseconds = 26;

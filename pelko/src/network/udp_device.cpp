@@ -20,7 +20,6 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 namespace {
-constexpr size_t kInterruptLimit = 64;
 constexpr char kRelease[] = "IHS=>-1\r";
 
 bool Passed(std::chrono::steady_clock::time_point deadline) {

@@ -7,6 +7,7 @@
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "identify/description.hpp"
+#include "protocol/resource_kind.hpp"
 #include "server_client/tls_link.hpp"
 
 namespace orvan {
@@ -29,17 +30,18 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
       options = opened;
       Connect(options->serverAddress, options->serverPort);
     } else {
-      Connect("127.0.0.1", 23);
+      Connect("127.0.0.1", protocol::kServerPort);
     }
     addressKind = options->AddressKind();
 
     std::string commandAddress = " --address " + options->address;
     std::string streamAddress = commandAddress;
     if (addressKind == kAddressNetwork) {
-      commandAddress +=
-          " --port " + std::to_string(options->commandPort) +
-          (options->commandType == kChannelTcp ? " --protocol tcp" : " --protocol udp");
-      streamAddress += " --port " + std::to_string(options->unsolicitedPort) + " --protocol udp";
+      const std::string tcp = protocol::KindWord(protocol::kKindTcp);
+      const std::string udp = protocol::KindWord(protocol::kKindUdp);
+      commandAddress += " --port " + std::to_string(options->commandPort) + " --protocol " +
+                        (options->commandType == kChannelTcp ? tcp : udp);
+      streamAddress += " --port " + std::to_string(options->unsolicitedPort) + " --protocol " + udp;
     } else if (addressKind == kAddressSerial) {
       commandAddress += " --baud " + std::to_string(options->baud);
       if (options->handshakeNone) commandAddress += " --handshake none";
@@ -52,9 +54,9 @@ void ClientDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
     Command("EO0", false, options->timeout, false);
 
     const std::pair<bool, std::pair<SubChannel*, char>> streams[] = {
-        {options->subscribeMG, {&messages, 'm'}},
-        {options->subscribeDR, {&records, 'd'}},
-        {options->subscribeEI, {&interruptChannel, 'i'}},
+        {options->subscribeMG, {&messages, protocol::kEscapeMessages}},
+        {options->subscribeDR, {&records, protocol::kEscapeRecords}},
+        {options->subscribeEI, {&interruptChannel, protocol::kEscapeInterrupts}},
     };
     for (const auto& [subscribed, stream] : streams) {
       if (!subscribed) continue;
@@ -100,7 +102,7 @@ void ClientDevice::SetOption(int32_t option, int32_t value) {
   switch (option) {
     case kOptionPassThrough:
       if (value != 0) {
-        Shell("l -m 1 --pass " + std::to_string(value), false);
+        Shell("l -m " + std::to_string(kModeRaw) + " --pass " + std::to_string(value), false);
         command.mode = kModeRaw;
         passRemaining = static_cast<uint32_t>(value);
       } else if (command.mode != kModeRaw) {
@@ -155,7 +157,7 @@ void ClientDevice::Close() {
 
 void ClientDevice::SendKeepAlives() {
   if (!open) return;
-  const std::string keepAlive = Escape('k');
+  const std::string keepAlive = Escape(protocol::kEscapeKeepAlive);
   try {
     // Inside a pass-counted run the escape would reach the controller as data.
     if (command.IsOpen() && !lost && passRemaining == 0) SendCommand(keepAlive, options->timeout);

@@ -25,8 +25,8 @@ using asio::ip::tcp;
 
 namespace {
 
-// The server's line limit: writes go out in chunks of at most this many bytes.
-constexpr size_t kServerLine = 449;
+// The server's request size: writes go out in chunks of at most this many bytes.
+constexpr size_t kServerLine = protocol::kRequestSize;
 constexpr uint32_t kNetworkPaceMilliseconds = 26;
 constexpr uint32_t kSerialPaceNumerator = 4939000;
 constexpr char kLostText[] = "connection to dravo lost";
@@ -95,7 +95,8 @@ void ClientDevice::Connect(const std::string& address, uint16_t port) {
   link->stream.next_layer().set_option(tcp::no_delay(true));
 
   const std::string reply = Shell("a -c", true);
-  if (ParseUnsigned(reply, 0) != 1) throw OrvanError(-20003, "DRAVO not compatible");
+  if (ParseUnsigned(reply, 0) != protocol::kCompatibility)
+    throw OrvanError(-20003, "DRAVO not compatible");
   connected = true;
 }
 
@@ -235,7 +236,7 @@ std::string ClientDevice::Command(const std::string& text, bool trim, int32_t ti
     if (e.Code() == -1100) {
       // The server keeps the controller for an unfinished reply until it sees ESC c.
       try {
-        SendCommand(Escape('c'), options->timeout);
+        SendCommand(Escape(protocol::kEscapeCooked), options->timeout);
       } catch (const OrvanError&) {
         // A lost channel has no server session left to free.
       }
@@ -247,19 +248,19 @@ std::string ClientDevice::Command(const std::string& text, bool trim, int32_t ti
 
 void ClientDevice::SetCommandChannelMode(int32_t mode) {
   std::lock_guard<std::recursive_timed_mutex> guard(requestLock);
-  if (mode == kModeShell) SendCommand(Escape('s'), options->timeout);
-  if (mode == kModeRaw) SendCommand(Escape('r'), options->timeout);
-  if (mode == kModeCooked) SendCommand(Escape('c'), options->timeout);
+  if (mode == kModeShell) SendCommand(Escape(protocol::kEscapeShell), options->timeout);
+  if (mode == kModeRaw) SendCommand(Escape(protocol::kEscapeRaw), options->timeout);
+  if (mode == kModeCooked) SendCommand(Escape(protocol::kEscapeCooked), options->timeout);
   command.mode = mode;
 }
 
 void ClientDevice::ExitCommandChannel() {
   try {
     if (command.mode != kModeShell) {
-      SendCommand(Escape('s'), options->timeout);
+      SendCommand(Escape(protocol::kEscapeShell), options->timeout);
       command.mode = kModeShell;
     }
-    SendCommand("exit\r", options->timeout);
+    SendCommand(CommandLine("exit"), options->timeout);
   } catch (const OrvanError&) {
     // Leaving is best effort; the socket closes next either way.
   }

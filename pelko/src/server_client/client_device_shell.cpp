@@ -71,7 +71,7 @@ void ClientDevice::LinkSubChannel(SubChannel& channel, const std::string& addres
   for (int attempt = 0; attempt < kLinkTries; ++attempt, pause *= 2) {
     if (TrySubChannelShell(channel, "l " + address)) {
       if (channel.mode != kModeShell) {
-        SendSub(channel, Escape('s'));
+        SendSub(channel, Escape(protocol::kEscapeShell));
         channel.mode = kModeShell;
       }
       return;

@@ -21,15 +21,7 @@ using asio::ip::udp;
 
 namespace {
 
-constexpr size_t kSubCommandReply = 406;
-constexpr size_t kInterruptLimit = 64;
 constexpr char kNoSubscription[] = "no dravo subscription for this stream";
-
-int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
 
 }  // namespace
 
@@ -74,14 +66,14 @@ size_t ClientDevice::SubAvailable(SubChannel& channel) {
 
 void ClientDevice::SubChannelCommand(SubChannel& channel, const std::string& text) {
   if (channel.mode != kModeCooked) {
-    SendSub(channel, Escape('c'));
+    SendSub(channel, Escape(protocol::kEscapeCooked));
     channel.mode = kModeCooked;
   }
-  SendSub(channel, text + "\r");
+  SendSub(channel, CommandLine(text));
   ReceiveSub(channel, options->timeout);
   auto& received = channel.link->received;
-  const bool refused = received.Count() == 1 && received.Bytes()[0] == '\\';
-  std::array<char, kSubCommandReply> reply;
+  const bool refused = received.Count() == 1 && received.Bytes()[0] == protocol::kErrorTerminator;
+  std::array<char, kReadBlock> reply;
   while (received.Remaining() > 0) received.CopyOut(*this, reply.data(), reply.size(), false);
   if (refused) throw OrvanError(-20001, "backslash returned");
 }
@@ -105,10 +97,10 @@ void ClientDevice::OpenSubChannel(SubChannel& channel) {
 void ClientDevice::ExitSubChannel(SubChannel& channel) {
   try {
     if (channel.mode != kModeShell) {
-      SendSub(channel, Escape('s'));
+      SendSub(channel, Escape(protocol::kEscapeShell));
       channel.mode = kModeShell;
     }
-    SendSub(channel, "exit\r");
+    SendSub(channel, CommandLine("exit"));
   } catch (const OrvanError&) {
     // As above.
   }

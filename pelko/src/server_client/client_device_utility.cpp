@@ -33,8 +33,9 @@ void ClientDevice::Assign(const std::string& mac, const std::string& ip) {
 std::string ClientDevice::Servers() { return Shell("servers", true); }
 
 void ClientDevice::Publish(const std::string& name, bool publish, bool save) {
-  std::string text = publish ? "publish --name " + name + " --port 23"
-                             : "publish --remove --name " + name + " --port 23";
+  const std::string port = " --port " + std::to_string(protocol::kServerPort);
+  std::string text =
+      publish ? "publish --name " + name + port : "publish --remove --name " + name + port;
   if (save) text += " --save";
   ShellQuietly(text);
 }

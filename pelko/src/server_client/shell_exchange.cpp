@@ -21,8 +21,8 @@ std::string TrimLineEnds(const std::string& text) {
 
 ShellAnswer CollectShellReply(const char* bytes, size_t count, std::string& reply) {
   for (size_t i = 0; i < count; ++i) {
-    if (bytes[i] == '\\') return ShellAnswer::Refused;
-    if (bytes[i] == '~') return ShellAnswer::Complete;
+    if (bytes[i] == protocol::kErrorTerminator) return ShellAnswer::Refused;
+    if (bytes[i] == protocol::kSuccessTerminator) return ShellAnswer::Complete;
     reply += bytes[i];
   }
   return ShellAnswer::Incomplete;
@@ -37,13 +37,13 @@ std::string ExchangeShellCommand(int32_t& mode, const std::string& text, bool re
   }
   const int32_t previous = mode;
   if (previous != kModeShell) {
-    send(Escape('s'));
+    send(Escape(protocol::kEscapeShell));
     mode = kModeShell;
   }
-  send(text + "\r");
+  send(CommandLine(text));
   if (restore && previous != kModeShell) {
-    if (previous == kModeRaw) send(Escape('r'));
-    if (previous == kModeCooked) send(Escape('c'));
+    if (previous == kModeRaw) send(Escape(protocol::kEscapeRaw));
+    if (previous == kModeCooked) send(Escape(protocol::kEscapeCooked));
     mode = previous;
   }
 

@@ -2,6 +2,7 @@
 // sorting of controller input, fan-out to subscribers, write failures and closing when unused.
 #include "core/server.hpp"
 #include "fakes/server_core_fakes.hpp"
+#include "protocol/shell_wire.hpp"
 #include "shell/request.hpp"
 
 #include <gtest/gtest.h>
@@ -287,7 +288,7 @@ TEST_F(ResourceBase, RawOwnerGetsBytesAsTheyCome) {
   auto owner = Client(), listener = Client();
   Codes(owner, {1});
   Codes(listener, {1, 3});
-  owner->Recorder().mode = 1;
+  owner->Recorder().mode = orvan::protocol::kRawMode;
   Command(owner, "x");
   resource->Feed(
       "\x87\xC8"

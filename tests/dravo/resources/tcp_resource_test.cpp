@@ -61,9 +61,9 @@ TEST_F(TcpResourceTest, OpensAndListsBothEnds) {
                 ") dst(127.0.0.1:" + std::to_string(Port()) + ")\r\n");
   OpenParameters same;
   same.address = "127.0.0.1";
-  same.kind = 0;
+  same.kind = orvan::protocol::kKindTcp;
   EXPECT_TRUE(made->Matches(same));
-  same.kind = 1;
+  same.kind = orvan::protocol::kKindUdp;
   EXPECT_FALSE(made->Matches(same));
 }
 

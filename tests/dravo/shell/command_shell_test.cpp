@@ -10,15 +10,16 @@
 
 #include "core/i_error.hpp"
 #include "fakes/shell_fakes.hpp"
+#include "protocol/resource_kind.hpp"
 #include "settings/config_store.hpp"
 #include "shell/request.hpp"
 
 namespace {
 
-constexpr std::uint32_t kKindTcp = 0;
-constexpr std::uint32_t kKindUdp = 1;
-constexpr std::uint32_t kKindSerial = 2;
-constexpr std::uint32_t kKindPci = 3;
+using orvan::protocol::kKindPci;
+using orvan::protocol::kKindSerial;
+using orvan::protocol::kKindTcp;
+using orvan::protocol::kKindUdp;
 
 const std::string kEsc = "\x1b";
 

@@ -30,8 +30,8 @@ public:
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    pid = fork();
+    if (pid == 0) {
       dup2(in[0], 0);
       dup2(out[1], 1);
       const int null = open("/dev/null", O_WRONLY);
@@ -45,21 +45,21 @@ public:
     }
     close(in[0]);
     close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
+    input = in[1];
+    output = out[0];
   }
   ~Child() {
-    if (input_ >= 0) close(input_);
-    if (output_ >= 0) close(output_);
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
+    if (input >= 0) close(input);
+    if (output >= 0) close(output);
+    if (pid > 0 && !exited) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
     }
   }
 
-  bool Started() const { return pid_ > 0; }
+  bool Started() const { return pid > 0; }
   bool Write(const std::string& bytes) {
-    return write(input_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    return write(input, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
   // Reads until the output ends with `end`, the output closes, or the time is up.
   std::string ReadUntil(const std::string& end, std::chrono::milliseconds limit) {
@@ -70,28 +70,28 @@ public:
           got.compare(got.size() - end.size(), end.size(), end) == 0) {
         break;
       }
-      pollfd readable{output_, POLLIN, 0};
+      pollfd readable{output, POLLIN, 0};
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (poll(&readable, 1, static_cast<int>(std::max<long long>(left, 1))) <= 0) continue;
       char buffer[512];
-      const ssize_t n = read(output_, buffer, sizeof buffer);
+      const ssize_t n = read(output, buffer, sizeof buffer);
       if (n <= 0) {
-        closed_ = true;
+        closed = true;
         break;
       }
       got.append(buffer, static_cast<std::size_t>(n));
     }
     return got;
   }
-  bool OutputClosed() const { return closed_; }
+  bool OutputClosed() const { return closed; }
   // The exit status, or -1 when the child has not ended within the limit.
   int Wait(std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (Clock::now() < deadline) {
       int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        exited = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -100,11 +100,11 @@ public:
   }
 
 private:
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  bool closed_ = false;
-  bool exited_ = false;
+  pid_t pid = -1;
+  int input = -1;
+  int output = -1;
+  bool closed = false;
+  bool exited = false;
 };
 
 TEST_F(DravoServerFixture, OpensslClientSession) {
@@ -147,17 +147,17 @@ TEST_F(DravoServerFixture, NewIdleTimeoutTakesEffectAtOnce) {
 // One UDP shell client on a socket of its own.
 class UdpClient {
 public:
-  UdpClient() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
+  UdpClient() : descriptor(socket(AF_INET, SOCK_DGRAM, 0)) {
     sockaddr_in server{};
     server.sin_family = AF_INET;
     server.sin_port = htons(23);
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server);
+    connect(descriptor, reinterpret_cast<sockaddr*>(&server), sizeof server);
   }
-  ~UdpClient() { close(fd_); }
+  ~UdpClient() { close(descriptor); }
   // Paced, so a burst does not overrun the server socket's receive buffer.
   void Send(const std::string& bytes) {
-    send(fd_, bytes.data(), bytes.size(), 0);
+    send(descriptor, bytes.data(), bytes.size(), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   // Datagrams until the answer ends with `end` or the time is up.
@@ -167,17 +167,17 @@ public:
     while (
         Clock::now() < deadline &&
         (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0)) {
-      pollfd readable{fd_, POLLIN, 0};
+      pollfd readable{descriptor, POLLIN, 0};
       if (poll(&readable, 1, 50) <= 0) continue;
       char buffer[2048];
-      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      const ssize_t n = recv(descriptor, buffer, sizeof buffer, 0);
       if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
     }
     return got;
   }
 
 private:
-  int fd_;
+  int descriptor;
 };
 
 TEST_F(DravoServerFixture, GarbageFromOneClientLeavesOthersServed) {

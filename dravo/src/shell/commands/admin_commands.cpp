@@ -2,6 +2,7 @@
 // compatibility number, shutting it down and restarting it.
 #include <string>
 
+#include "protocol/shell_wire.hpp"
 #include "shell/command_shell.hpp"
 #include "shell/commands/command_options.hpp"
 #include "shell/shell_owner.hpp"
@@ -28,7 +29,7 @@ void CommandShell::AdminCommand(const std::vector<std::string>& args) {
   } else if (given.count("version")) {
     Reply(0, std::string(kVersion) + "\r\n");
   } else if (given.count("compatibility")) {
-    Reply(0, "1\r\n");
+    Reply(0, std::to_string(orvan::protocol::kCompatibility) + "\r\n");
   } else if (given.count("timeout")) {
     Reply(0, std::to_string(owner.IdleTimeout()) + "\r\n");
   } else {

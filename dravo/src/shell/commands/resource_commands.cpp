@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "protocol/resource_kind.hpp"
+#include "protocol/shell_wire.hpp"
 #include "resources/open_parameters.hpp"
 #include "shell/command_shell.hpp"
 #include "shell/commands/command_options.hpp"
@@ -13,18 +15,17 @@
 #include "shell/shell_server.hpp"
 
 namespace po = boost::program_options;
+using orvan::protocol::kControllerCommandPort;
+using orvan::protocol::kControllerUnsolicitedPort;
+using orvan::protocol::KindWord;
+using orvan::protocol::kKindPci;
+using orvan::protocol::kKindSerial;
+using orvan::protocol::kKindTcp;
+using orvan::protocol::kKindUdp;
 using shell_options::Parse;
 using shell_options::Table;
 
 namespace {
-
-constexpr const char* kProtocolWord = "tcp";
-
-// Resource kinds.
-constexpr std::uint32_t kKindTcp = 0;
-constexpr std::uint32_t kKindUdp = 1;
-constexpr std::uint32_t kKindSerial = 2;
-constexpr std::uint32_t kKindPci = 3;
 
 bool Contains(const std::string& text, const char* word) {
   return text.find(word) != std::string::npos;
@@ -71,7 +72,9 @@ void CommandShell::LinkCommand(const std::vector<std::string>& args) {
       "pass", po::value<std::uint32_t>(&passCounter)->default_value(0), "Bytes to pass unescaped.")(
       "protocol,p", po::value<std::string>(&protocol), "Use to narrow Ethernet choice (udp, tcp).");
   Parse(args, table);
-  mode = asked == 1 ? kRawMode : asked == 2 ? kCookedMode : kShellMode;
+  mode = asked == static_cast<int>(kRawMode)      ? kRawMode
+         : asked == static_cast<int>(kCookedMode) ? kCookedMode
+                                                  : kShellMode;
   if (!address.empty()) {
     const auto found = server.FindResource(address, protocol);
     if (!found) throw std::runtime_error("no open resource at " + address);
@@ -85,7 +88,7 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
   auto parameters = std::make_unique<OpenParameters>();
   parameters->baud = 115200;
   parameters->hardwareHandshake = true;
-  parameters->port = 60007;
+  parameters->port = kControllerUnsolicitedPort;
   parameters->kind = kKindUdp;
   std::string protocol;
   std::string handshake;
@@ -93,25 +96,28 @@ void CommandShell::OpenCommand(const std::vector<std::string>& args) {
   auto table = Table("Opens a resource to an address. No args lists current resources.");
   table.add_options()("address,a", po::value<std::string>(&parameters->address),
                       "Simple address to hardware.")(
-      "port", po::value<Port>(&port)->implicit_value(Port{23}, "23"), "Socket port.")(
-      "protocol,p", po::value<std::string>(&protocol)->implicit_value("udp"),
-      "Protocol for Ethernet connection (udp, tcp).")(
+      "port",
+      po::value<Port>(&port)->implicit_value(Port{kControllerCommandPort},
+                                             std::to_string(kControllerCommandPort)),
+      "Socket port.")("protocol,p",
+                      po::value<std::string>(&protocol)->implicit_value(KindWord(kKindUdp)),
+                      "Protocol for Ethernet connection (udp, tcp).")(
       "baud,b", po::value<std::uint32_t>(&parameters->baud)->implicit_value(115200), "Baud rate.")(
       "handshake", po::value<std::string>(&handshake)->implicit_value("hardware"),
       "Hardware handshaking (hardware, none).");
   const auto given = Parse(args, table, {"address"}, false);
   const bool portGiven = given.count("port") > 0;
   parameters->port = port.value;
-  if (protocol == kProtocolWord) {
+  if (protocol == KindWord(kKindTcp)) {
     parameters->kind = kKindTcp;
-    if (!portGiven) parameters->port = 23;
+    if (!portGiven) parameters->port = kControllerCommandPort;
   } else if (IsSerialAddress(parameters->address)) {
     parameters->kind = kKindSerial;
   } else if (IsPciAddress(parameters->address)) {
     parameters->kind = kKindPci;
   } else {
     parameters->kind = kKindUdp;
-    if (!portGiven) parameters->port = 60007;
+    if (!portGiven) parameters->port = kControllerUnsolicitedPort;
   }
   if (handshake == "none") parameters->hardwareHandshake = false;
   if (parameters->address.empty()) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/shell_wire.hpp"
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
 #include "shell/command_shell.hpp"
@@ -51,7 +52,7 @@ void CommandShell::PublishCommand(const std::vector<std::string>& args) {
   if (RefuseWithoutMdns()) return;
   std::vector<std::string> name;
   PublishSettings settings;
-  settings.port = 23;
+  settings.port = orvan::protocol::kServerPort;
   auto table = Table("");
   table.add_options()("name,n", po::value<std::vector<std::string>>(&name)->multitoken(),
                       "Name of Service.")("port,p", po::value<std::int32_t>(&settings.port),
