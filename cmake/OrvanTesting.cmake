@@ -13,23 +13,30 @@ function(orvan_isolate_test name)
 endfunction()
 
 # orvan_add_test(NAME <name> SOURCES <files...> [LIBS <targets...>] [NETNS] [MULTICAST]
-#                [TIMEOUT <seconds>] [ENV <VAR=value...>])
+#                [PEERS <n> [LINKS <1|2>]] [TIMEOUT <seconds>] [ENV <VAR=value...>])
 # One program, one ctest entry. NETNS runs it in a network namespace of its own with lo up,
 # so tests that bind fixed ports (23, 60007, 67/68) never meet each other or the host, and with
-# a fresh program-data folder; every program that builds a server core needs it.
+# a fresh program-data folder; every program that builds a server core needs it. PEERS adds n
+# peer namespaces joined to it by LINKS veth pairs each, described to the program through the
+# environment (run-in-netns.sh tells how); everything the program starts ends with it.
 function(orvan_add_test)
-  cmake_parse_arguments(T "NETNS;MULTICAST" "NAME;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "NETNS;MULTICAST" "NAME;TIMEOUT;PEERS;LINKS" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   # Test code is included by folder: "fakes/...", "support/...".
   target_include_directories(${T_NAME} PRIVATE ${ORVAN_TESTS_DIR})
-  if(T_MULTICAST)
-    set(T_NETNS ON)
-    set(runner ${ORVAN_NETNS_RUNNER} --multicast)
-  elseif(T_NETNS)
+  set(runner)
+  if(T_MULTICAST OR T_NETNS OR T_PEERS)
     set(runner ${ORVAN_NETNS_RUNNER})
-  else()
-    set(runner)
+  endif()
+  if(T_MULTICAST)
+    list(APPEND runner --multicast)
+  endif()
+  if(T_PEERS)
+    list(APPEND runner --peers ${T_PEERS})
+    if(T_LINKS)
+      list(APPEND runner --links ${T_LINKS})
+    endif()
   endif()
   add_test(NAME ${T_NAME} COMMAND ${runner} $<TARGET_FILE:${T_NAME}>)
   if(NOT T_TIMEOUT)

@@ -1,7 +1,8 @@
 // The fake controller: one I/O thread serves a TCP and a UDP front end on each of the two
-// ports, all feeding one controller core.
+// ports, and a discovery front end per interface asked for, all feeding one controller core.
 #include "fakes/fake_controller.hpp"
 
+#include "fakes/controller_discovery_front_end.hpp"
 #include "fakes/controller_tcp_front_end.hpp"
 #include "fakes/controller_udp_front_end.hpp"
 
@@ -48,6 +49,8 @@ void FakeController::Start() {
       break;
     }
   }
+  for (const auto& interface : settings.discoveryInterfaces)
+    udp.push_back(MakeDiscoveryFrontEnd(core, io, interface));
   for (auto& frontEnd : tcp) frontEnd->Start();
   for (auto& frontEnd : udp) frontEnd->Start();
   thread = std::thread([this] { io.run(); });

@@ -1,7 +1,7 @@
 // A controller on loopback for tests and benchmarks: the controller core served over TCP and
-// UDP on its command and unsolicited ports. It identifies itself as configured, sends
-// unsolicited messages, data records and interrupts on request and records every byte it
-// receives.
+// UDP on its command and unsolicited ports, and on the discovery group where asked. It identifies
+// itself as configured, sends unsolicited messages, data records and interrupts on request and
+// records every byte it receives.
 #pragma once
 
 #include "fakes/controller_core.hpp"
@@ -26,6 +26,9 @@ struct FakeControllerSettings {
   uint16_t commandPort = 0;
   uint16_t unsolicitedPort = 0;
   FakeIdentity identity;
+  // The IPv4 addresses of the interfaces on which it answers the discovery query; none by
+  // default.
+  std::vector<std::string> discoveryInterfaces;
 };
 
 class FakeController : private ControllerCore {
@@ -70,7 +73,8 @@ public:
   void SendMessage(const std::string& text);
   void SendRecord();
   void SendInterrupt(const std::string& status);
-  // Raw bytes to the last UDP sender on that port, or to every TCP connection on it.
+  // Raw bytes to the last UDP sender on that port (the discovery port too), or to every TCP
+  // connection on it.
   void SendDatagram(uint16_t port, const std::string& bytes);
   void SendTcp(uint16_t port, const std::string& bytes);
   // Drops every TCP connection, as a controller that is switched off.

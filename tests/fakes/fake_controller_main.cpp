@@ -1,5 +1,6 @@
 // The fake controller as a program of its own, for tests and benchmarks that want it in another
-// process. Prints "ready ADDRESS P1 P2" once it serves; then reads commands from standard input:
+// process, or in another network namespace (started through nsenter).
+// Prints "ready ADDRESS P1 P2" once it serves; then reads commands from standard input:
 // "message TEXT", "record", "interrupt HEX..." (status bytes), "close", "monitor on|off",
 // "array NAME SIZE" (these two answer "ok VERB" once done); it ends at "quit" or EOF.
 #include <boost/program_options.hpp>
@@ -24,7 +25,9 @@ int main(int argc, char** argv) {
       "identity", po::value(&settings.identity.identity), "reply to the revision query")(
       "serial", po::value(&settings.identity.serialNumber), "serial number")(
       "capability", po::value<std::vector<std::string>>(), "one capability line of \"QP\"")(
-      "option-report", po::value(&settings.identity.optionReport), "reply to \"ID\"");
+      "option-report", po::value(&settings.identity.optionReport), "reply to \"ID\"")(
+      "discovery", po::value(&settings.discoveryInterfaces),
+      "answer the discovery query on the interface with this IPv4 address (repeatable)");
   try {
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, described), values);

@@ -33,7 +33,7 @@ private:
   Requestor& requestor;
 };
 
-// The services behind the IP assigner, hardware search, mDNS and ping commands are not part
+// The services behind the IP assigner, mDNS and ping commands are not part
 // of this server yet: those commands fail with a clear error for "te".
 [[noreturn]] void Unavailable(const char* service) {
   throw std::runtime_error(std::string(service) + " not available in this server");
@@ -56,7 +56,7 @@ public:
   void CloseResource(std::uint32_t id) override { server.CloseResource(id); }
   void CloseAllResources() override { server.CloseAllResources(); }
   std::string ListResources() override { return server.ListResources(); }
-  std::string ListFound() override { return std::string(); }
+  std::string ListFound() override { return server.ListFound(); }
   std::string ListConnections() override { return server.ListConnections(); }
   void Shutdown() override { server.Shutdown(); }
   void Restart() override { server.Restart(); }
@@ -70,7 +70,7 @@ public:
   void SetRememberAssignments(bool) override { Unavailable("IP assigner"); }
   bool RememberAssignments() override { Unavailable("IP assigner"); }
   void AssignIp(const std::string&, const std::string&) override { Unavailable("IP assigner"); }
-  void SearchResources() override { Unavailable("hardware search"); }
+  void SearchResources() override { server.SearchResources(); }
   std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
   std::string ListServers() override { Unavailable("mDNS browsing"); }
   std::string ServerStatus() override { Unavailable("mDNS publishing"); }

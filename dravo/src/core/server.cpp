@@ -7,6 +7,7 @@
 #include "core/windows_version.hpp"
 #include "protocol/resource_kind.hpp"
 #include "protocol/shell_wire.hpp"
+#include "services/resource_lister.hpp"
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
 #include "shell/request.hpp"
@@ -48,7 +49,9 @@ std::string FileStamp(const std::string& path) {
 }  // namespace
 
 Server::Server(ShellFactory shells, ResourceFactory resourceKinds)
-    : makeShell(std::move(shells)), makeResource(std::move(resourceKinds)) {}
+    : lister(std::make_shared<ResourceLister>(io)),
+      makeShell(std::move(shells)),
+      makeResource(std::move(resourceKinds)) {}
 
 Server::~Server() { TearDown(); }
 
@@ -107,6 +110,7 @@ void Server::TearDown() {
   for (const auto& requestor : std::list<std::shared_ptr<Requestor>>(requestors))
     requestor->Close();
   for (const auto& muxer : muxers) muxer->Close();
+  lister->Close();
   for (const auto& [id, resource] : std::map<uint32_t, std::shared_ptr<Resource>>(resources))
     resource->Release();
   for (const auto& pending : std::list<PendingOpen>(std::move(openQueue)))
@@ -312,6 +316,10 @@ std::string Server::ListConnections() const {
   }
   return listing;
 }
+
+void Server::SearchResources() { lister->Search(); }
+
+std::string Server::ListFound() const { return lister->Found(); }
 
 std::shared_ptr<boost::asio::ssl::context> Server::TlsContext() {
   const std::string folder = ServerDataDirectory().string();

@@ -1,5 +1,6 @@
 // The server core: one event loop and everything on it — the TLS listener and the UDP muxer
-// on port 23, the client connections, and the table of open hardware connections.
+// on port 23, the client connections, the table of open hardware connections, and the
+// hardware search.
 // Built, run and destroyed once per start or restart of the server.
 #pragma once
 
@@ -98,6 +99,10 @@ public:
                                        const std::string& protocol) const;
   std::string ListConnections() const;
 
+  // The hardware search: starts one unless one runs; the last search's results.
+  void SearchResources();
+  std::string ListFound() const;
+
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }
   // The TLS context for the next client; rebuilt when the certificate or key file changed.
@@ -140,7 +145,7 @@ private:
   std::atomic<int> stopCount{0};
   std::list<std::unique_ptr<Listener>> acceptors;
   std::map<const TcpRequestor*, Listener*> acceptorMap;
-  // Not built into this server yet; they stay empty.
+  // The services on the event loop; those not built into this server yet stay empty.
   std::shared_ptr<DhcpServer> ipAssigner;
   std::shared_ptr<ResourceLister> lister;
   std::shared_ptr<ZeroconfManager> zeroconf;

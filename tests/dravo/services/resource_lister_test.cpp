@@ -1,0 +1,64 @@
+// The hardware search on a host whose only interface is loopback: no Ethernet controller can
+// answer, the cards and serial ports come from listings of the test's own, and the search's
+// window, its results and its closing at teardown show.
+#include "services/resource_lister.hpp"
+
+#include <gtest/gtest.h>
+
+#include <boost/asio/io_context.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ResourceListerTest : public testing::Test {
+protected:
+  ResourceListerTest()
+      : lister(std::make_shared<ResourceLister>(io, LocalDeviceLists{[this] {
+                                                                       ++listings;
+                                                                       return cards;
+                                                                     },
+                                                                     [this] { return ports; }})) {}
+
+  boost::asio::io_context io;
+  std::vector<std::string> cards{"RUREZIVU1", "RUREZIVU3"};
+  std::vector<std::string> ports{"/dev/ttyUSB0"};
+  int listings = 0;
+  std::shared_ptr<ResourceLister> lister;
+};
+
+TEST_F(ResourceListerTest, ListsTheCardsThenTheSerialPortsOncePerWindow) {
+  EXPECT_EQ(lister->Found(), "");
+  lister->Search();
+  EXPECT_EQ(lister->Found(), "RUREZIVU1\r\nRUREZIVU3\r\n/dev/ttyUSB0\r\n");
+
+  // Asked again within the window: the search under way goes on, nothing is listed anew.
+  cards = {"RUREZIVU2"};
+  lister->Search();
+  EXPECT_EQ(listings, 1);
+
+  io.run();  // the window ends
+  EXPECT_EQ(lister->Found(), "RUREZIVU1\r\nRUREZIVU3\r\n/dev/ttyUSB0\r\n");
+  lister->Search();
+  EXPECT_EQ(listings, 2);
+  EXPECT_EQ(lister->Found(), "RUREZIVU2\r\n/dev/ttyUSB0\r\n");
+}
+
+TEST_F(ResourceListerTest, ClosingEndsTheSearchAtOnceAndForGood) {
+  lister->Search();
+  lister->Close();
+  // Without waiting for the window: the cancelled timer's completion is ready to run.
+  io.poll();
+  EXPECT_TRUE(io.stopped());
+  EXPECT_EQ(lister.use_count(), 1);  // nothing pending holds it any more
+
+  io.restart();
+  lister->Search();
+  EXPECT_EQ(listings, 1);
+  EXPECT_EQ(io.poll(), 0u);  // no new search was started
+  EXPECT_EQ(lister->Found(), "RUREZIVU1\r\nRUREZIVU3\r\n/dev/ttyUSB0\r\n");
+}
+
+}  // namespace
