@@ -131,7 +131,7 @@ size_t PciDevice::Read(char* buffer, uint64_t length, bool separateUnsolicited, 
   if (wait == 0) return 0;
   const auto deadline = Deadline(wait);
   while (CardClock::now() < deadline) {
-    // Never more than the caller asked for, so nothing is left over in the block.
+    // No more than the caller takes, so a completed read fits its buffer whole.
     const size_t asked = static_cast<size_t>(std::min<uint64_t>(length, received.Capacity()));
     CardRequest request{CardRequestKind::Read, nullptr, 0, received.Target(), asked};
     bool ended = false;
