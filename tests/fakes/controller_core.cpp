@@ -10,7 +10,7 @@ namespace orvan::fakes {
 namespace {
 
 const std::set<std::string> kOrdinaryCommands = {
-    "AB", "AC", "BG", "CB", "CF", "CW", "DC", "DR", "EI", "EO", "HX", "IH", "KD", "KI", "KP",
+    "AB", "AC", "BG", "CB", "CF", "CW", "DC", "DR", "DU", "EI", "EO", "HX", "IH", "KD", "KI", "KP",
     "MO", "OB", "PA", "PR", "QQ", "RS", "SB", "SH", "SP", "ST", "TC", "TE", "TP", "WT", "XQ"};
 
 bool IsAssignment(const std::string& command, std::string& name, std::string& value) {

@@ -4,6 +4,7 @@
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "network/network_device.hpp"
+#include "pci/pci_device.hpp"
 #include "server_client/client_device.hpp"
 
 namespace orvan {
@@ -15,6 +16,7 @@ std::shared_ptr<OrvanDevice> MakeDevice(const OrvanOptions& options, boost::asio
     case kAddressNetwork:
       return std::make_shared<NetworkDevice>(io);
     case kAddressPci:
+      return std::make_shared<PciDevice>();
     case kAddressSerial:
     default:
       break;
