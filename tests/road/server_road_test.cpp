@@ -7,9 +7,11 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
+#include "api/orv_con.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "fakes/error_code.hpp"
@@ -165,6 +167,41 @@ TEST_F(ServerRoad, ServerStoppedUnderAnOpenHandle) {
   EXPECT_EQ(OrvWrite(handle, "abc", 3), -1104);
   EXPECT_EQ(OrvClose(handle), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+}
+
+// A download refused on the way leaves the controller to its other clients at once: the first
+// client is back in command mode before the error reaches it.
+TEST_F(ServerRoad, RefusedDownloadLeavesTheControllerFreeForOtherClients) {
+  FakeController controller(ControllerSettings());
+  controller.Start();
+  OrvCon* first = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -t 1000", &first), 0);
+  const struct {
+    const char* what;
+    std::function<int32_t()> download;
+    int32_t code;
+  } cases[] = {
+      {"array not dimensioned", [&] { return OrvArrayDownload(first, "NONE", 0, 1, "1,2"); },
+       -1200},
+      {"program the preprocessor refuses",
+       [&] { return OrvProgramDownload(first, "MG \"\\\"", ""); }, -1202},
+  };
+  std::array<char, 64> reply{};
+  uint32_t length = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.download(), c.code);
+    const auto start = std::chrono::steady_clock::now();
+    OrvCon* second = nullptr;
+    ASSERT_EQ(OrvOpen("127.0.0.2 -t 1000", &second), 0);
+    EXPECT_EQ(OrvCommand(second, "MG \"free\"", reply.data(), reply.size(), &length), 0);
+    EXPECT_STREQ(reply.data(), "free\r\n:");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+    EXPECT_EQ(OrvClose(second), 0);
+    EXPECT_EQ(OrvCommand(first, "MG \"again\"", reply.data(), reply.size(), &length), 0);
+    EXPECT_STREQ(reply.data(), "again\r\n:");
+  }
+  EXPECT_EQ(OrvClose(first), 0);
 }
 
 }  // namespace
