@@ -204,4 +204,46 @@ TEST_F(ServerRoad, RefusedDownloadLeavesTheControllerFreeForOtherClients) {
   EXPECT_EQ(OrvClose(first), 0);
 }
 
+// The server takes a command of at most 448 characters (449 bytes with its CR); a longer one is
+// refused at once, before anything is sent, and says why.
+TEST_F(ServerRoad, CommandTooLongForTheServerIsRefusedAtOnce) {
+  FakeController controller(ControllerSettings());
+  controller.Start();
+  OrvCon* handle = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -t 1000", &handle), 0);
+  const auto quoted = [](size_t size, const std::string& before = "") {
+    return before + "MG \"" + std::string(size - 5, 'x') + "\"";  // `size` characters in all
+  };
+  std::array<char, 1024> reply{};
+  uint32_t length = 0;
+  const struct {
+    const char* what;
+    std::string command;
+    int32_t code;
+  } cases[] = {
+      {"448 characters", quoted(448), 0},
+      {"448 after leading blanks", quoted(448, "  "), 0},
+      {"449 characters", quoted(449), -10002},
+      {"4000 characters", quoted(4000), -10002},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    controller.ClearLog();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(OrvCommand(handle, c.command.c_str(), reply.data(), reply.size(), &length), c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(std::string(reply.data()), std::string(443, 'x') + "\r\n:");
+      continue;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_NE(handle->lastError.find("too long to pass through the server"), std::string::npos)
+        << handle->lastError;
+    // The controller saw nothing, and the next command is answered as usual.
+    EXPECT_EQ(OrvCommand(handle, "MG \"next\"", reply.data(), reply.size(), &length), 0);
+    EXPECT_STREQ(reply.data(), "next\r\n:");
+    EXPECT_EQ(controller.Commands().size(), 1u);
+  }
+  EXPECT_EQ(OrvClose(handle), 0);
+}
+
 }  // namespace
