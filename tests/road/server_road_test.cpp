@@ -246,4 +246,29 @@ TEST_F(ServerRoad, CommandTooLongForTheServerIsRefusedAtOnce) {
   EXPECT_EQ(OrvClose(handle), 0);
 }
 
+// After a command times out the server drops the reply that comes too late, and the library
+// does not wait for it: the next command gets its own reply.
+TEST_F(ServerRoad, LateReplyIsNotTheNextCommandsReply) {
+  FakeController controller(ControllerSettings());
+  controller.Start();
+  OrvCon* handle = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -t 400", &handle), 0);
+  orvan::fakes::FakeReply slow;
+  slow.bytes = "late\r\n:";
+  slow.once = true;
+  slow.delay = 600ms;
+  controller.Script("MG \"slow\"", slow);
+  std::array<char, 64> reply{};
+  uint32_t length = 0;
+  EXPECT_EQ(OrvCommand(handle, "MG \"slow\"", reply.data(), reply.size(), &length), -1100);
+  std::this_thread::sleep_for(500ms);
+  for (const std::string word : {"next", "after"}) {
+    ASSERT_EQ(
+        OrvCommand(handle, ("MG \"" + word + "\"").c_str(), reply.data(), reply.size(), &length),
+        0);
+    EXPECT_EQ(std::string(reply.data()), word + "\r\n:");
+  }
+  EXPECT_EQ(OrvClose(handle), 0);
+}
+
 }  // namespace

@@ -41,6 +41,8 @@ void NetworkDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
       commandChannel->SetCallback(progressCallback, callbackUser);
       commandChannel->Open(opened);
       description = commandChannel->description;
+      // Identification and records exchange on the channel itself, over the same stream.
+      ShareOwedReply(*commandChannel);
       busType = commandChannel->BusType();
     }
     options = opened;

@@ -255,6 +255,8 @@ std::string ClientDevice::Command(const std::string& text, bool trim, int32_t ti
         // A lost channel has no server session left to free.
       }
       command.mode = kModeCooked;
+      // The server drops whatever of the reply comes after the escape.
+      OwedReplyWithdrawn();
     }
     throw;
   }
