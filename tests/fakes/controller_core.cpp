@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <set>
 #include <sstream>
+#include <utility>
 
 namespace orvan::fakes {
 
@@ -47,7 +48,17 @@ void ControllerCore::Input(const std::shared_ptr<ControllerPeer>& peer, const st
     received.push_back({peer->channel, peer->peerPort, bytes});
   }
   arrived.notify_all();
-  for (char byte : bytes) {
+  Process(peer, bytes);
+}
+
+void ControllerCore::Process(const std::shared_ptr<ControllerPeer>& peer,
+                             const std::string& bytes) {
+  if (peer->answering) {
+    peer->held += bytes;
+    return;
+  }
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const char byte = bytes[i];
     if (peer->transfer.Active()) {
       std::string reply;
       {
@@ -66,10 +77,27 @@ void ControllerCore::Input(const std::shared_ptr<ControllerPeer>& peer, const st
     peer->partial.clear();
     const Reply reply = Answer(peer, command);
     arrived.notify_all();
-    if (!reply.bytes.empty() || reply.close) peer->Send(reply.bytes, reply.close);
-    if (reply.release) peer->Release();
+    if (reply.delay.count() > 0) {
+      peer->answering = true;
+      peer->held = bytes.substr(i + 1);
+      const std::weak_ptr<ControllerPeer> weak = peer;
+      peer->After(reply.delay, [this, weak, reply] {
+        const auto later = weak.lock();
+        if (!later) return;
+        later->answering = false;
+        Deliver(later, reply);
+        if (!reply.close) Process(later, std::exchange(later->held, {}));
+      });
+      return;
+    }
+    Deliver(peer, reply);
     if (reply.close) break;
   }
+}
+
+void ControllerCore::Deliver(const std::shared_ptr<ControllerPeer>& peer, const Reply& reply) {
+  if (!reply.bytes.empty() || reply.close) peer->Send(reply.bytes, reply.close);
+  if (reply.release) peer->Release();
 }
 
 void ControllerCore::Attach(const std::shared_ptr<ControllerPeer>& peer) {
@@ -90,7 +118,7 @@ ControllerCore::Reply ControllerCore::Answer(const std::shared_ptr<ControllerPee
     const FakeReply& script = it->second;
     if (script.udpOnly && !peer->channel.udp) continue;
     if (script.port != 0 && script.port != peer->channel.port) continue;
-    Reply reply{script.bytes, script.close};
+    Reply reply{script.bytes, script.close, false, script.delay};
     if (script.once) scripts.erase(it);
     return reply;
   }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,9 @@ struct FakeReply {
   bool once = false;   // forget the script after its first use
   bool udpOnly = false;
   uint16_t port = 0;  // only on this port; 0 on both
+  // A slow controller: the bytes leave this long after the command, and the peer's later
+  // input waits until they have, as a controller works through its commands in turn.
+  std::chrono::milliseconds delay{0};
 };
 
 // One client of the controller as its front end sees it (a TCP connection, a UDP sender, ...).
@@ -66,6 +70,9 @@ public:
   virtual void Send(const std::string& bytes, bool close) = 0;
   // The peer gave its handle up ("IHS=>-1"); a front end that keys peers by sender forgets it.
   virtual void Release() {}
+  // Runs the work on the peer's own thread once the delay has passed. A front end without a
+  // clock of its own runs it at once.
+  virtual void After(std::chrono::milliseconds, std::function<void()> work) { work(); }
 
   const FakeChannel channel;
   const uint16_t peerPort;
@@ -75,6 +82,8 @@ private:
   friend class ControllerCore;
   std::string partial;      // command bytes before their CR
   MemoryTransfer transfer;  // a download in progress
+  bool answering = false;   // a delayed reply is under way; input waits in `held`
+  std::string held;
 };
 
 class ControllerCore {
@@ -139,7 +148,12 @@ private:
     std::string bytes;
     bool close = false;
     bool release = false;
+    std::chrono::milliseconds delay{0};
   };
+
+  // Cuts the peer's input into commands and answers them, until a delayed reply holds the rest.
+  void Process(const std::shared_ptr<ControllerPeer>& peer, const std::string& bytes);
+  void Deliver(const std::shared_ptr<ControllerPeer>& peer, const Reply& reply);
 
   Reply Answer(const std::shared_ptr<ControllerPeer>& peer, const std::string& command);
   std::string BuiltIn(const std::shared_ptr<ControllerPeer>& peer, const std::string& text,

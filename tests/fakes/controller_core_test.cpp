@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +25,18 @@ public:
     closed = closed || close;
   }
   void Release() override { ++released; }
+  // The clock is the test's: delayed work waits here until it runs it.
+  void After(std::chrono::milliseconds delay, std::function<void()> work) override {
+    delays.push_back(delay);
+    later.push_back(std::move(work));
+  }
+  void RunLater() {
+    auto work = std::move(later);
+    later.clear();
+    for (auto& step : work) step();
+  }
+  std::vector<std::chrono::milliseconds> delays;
+  std::vector<std::function<void()>> later;
   std::vector<std::string> writes;
   bool closed = false;
   int released = 0;
@@ -94,6 +108,26 @@ TEST(ControllerCore, ClosingScriptEndsTheInputAndReleaseReachesThePeer) {
   core.Input(sender, "IHS=>-1\r");
   EXPECT_EQ(sender->writes, std::vector<std::string>{":"});
   EXPECT_EQ(sender->released, 1);
+}
+
+TEST(ControllerCore, DelayedReplyHoldsTheLaterCommandsUntilItIsOut) {
+  ControllerCore core;
+  orvan::fakes::FakeReply slow;
+  slow.bytes = "late\r\n:";
+  slow.once = true;
+  slow.delay = std::chrono::milliseconds(300);
+  core.Script("MG 1", slow);
+  auto peer = std::make_shared<RecordingPeer>();
+  core.Input(peer, "MG 1\rMG \"a\"\r");
+  core.Input(peer, "MG \"b\"\r");
+  EXPECT_TRUE(peer->writes.empty());
+  EXPECT_EQ(peer->delays, std::vector<std::chrono::milliseconds>{slow.delay});
+  EXPECT_EQ(core.CommandsOn({false, 23}), std::vector<std::string>{"MG 1"});
+
+  peer->RunLater();
+  EXPECT_EQ(peer->writes, (std::vector<std::string>{"late\r\n:", "a\r\n:", "b\r\n:"}));
+  core.Input(peer, "MG 1\r");  // the script was for once
+  EXPECT_EQ(peer->writes.back(), "1\r\n:");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "fakes/controller_tcp_front_end.hpp"
 
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
 #include <array>
@@ -35,6 +36,14 @@ public:
     if (!socket.is_open()) return;
     pending.push_back({bytes, close});
     if (pending.size() == 1) DoWrite();
+  }
+
+  void After(std::chrono::milliseconds delay, std::function<void()> work) override {
+    auto timer = std::make_shared<asio::steady_timer>(socket.get_executor(), delay);
+    timer->async_wait([timer, self = shared_from_this(),
+                       work = std::move(work)](const boost::system::error_code& error) {
+      if (!error) work();
+    });
   }
 
   void Close() {

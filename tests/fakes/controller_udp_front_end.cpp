@@ -1,5 +1,7 @@
 #include "fakes/controller_udp_front_end.hpp"
 
+#include <boost/asio/steady_timer.hpp>
+
 namespace orvan::fakes {
 
 namespace asio = boost::asio;
@@ -14,6 +16,12 @@ public:
   void Send(const std::string& bytes, bool) override {
     boost::system::error_code ignored;
     if (!bytes.empty()) owner.socket.send_to(asio::buffer(bytes), peer, 0, ignored);
+  }
+  void After(std::chrono::milliseconds delay, std::function<void()> work) override {
+    auto timer = std::make_shared<asio::steady_timer>(owner.socket.get_executor(), delay);
+    timer->async_wait([timer, work = std::move(work)](const boost::system::error_code& error) {
+      if (!error) work();
+    });
   }
   // A later datagram from the same sender starts a fresh peer.
   void Release() override { owner.Forget(*this); }

@@ -74,6 +74,7 @@ size_t ScriptedDevice::Read(char* buffer, uint64_t length, bool separateUnsolici
 }
 
 int32_t ScriptedDevice::BytesAvailable() {
+  ++availableCalls;
   if (bytesAvailable) return *bytesAvailable;
   if (script.empty()) return trickle.empty() ? 0 : static_cast<int32_t>(trickle.size());
   return static_cast<int32_t>(std::min(script.front().bytes.size(), maxRead));

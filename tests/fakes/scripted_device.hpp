@@ -63,6 +63,7 @@ public:
 
   bool open = false;
   uint32_t reads = 0;  // read attempts
+  uint32_t availableCalls = 0;
   uint32_t writeAttempts = 0;
   uint32_t closes = 0;
   std::vector<std::string> writes;                      // what the successful writes sent

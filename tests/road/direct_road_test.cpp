@@ -2,7 +2,9 @@
 // controller at 127.0.0.2 (in a namespace of its own); each case checks the bytes it received.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/orv_con.hpp"
@@ -14,6 +16,14 @@ namespace {
 using namespace orvan;
 
 const fakes::FakeChannel kTcpCommands{false, 23};
+
+fakes::FakeControllerSettings AtItsAddress() {
+  fakes::FakeControllerSettings settings;
+  settings.address = "127.0.0.2";
+  settings.commandPort = 23;
+  settings.unsolicitedPort = 60007;
+  return settings;
+}
 
 class DirectRoad : public ::testing::TestWithParam<bool> {
 protected:
@@ -116,6 +126,48 @@ TEST(DirectRoadMonitor, InfoAndRecordsInAndOutOfTheMonitor) {
   controller.ClearLog();
   EXPECT_EQ(handle->connection.Info(), "monitor 1.0");
   EXPECT_EQ(controller.ReceivedBytes(kTcpCommands), "\r\x12\r");
+  EXPECT_EQ(OrvClose(handle), 0);
+}
+
+// A reply that comes after its command timed out is never taken for a later command's reply,
+// whether it arrived before the next command or while that one was under way, and also not
+// when the next exchange is a record read, which the command channel makes itself.
+TEST(DirectRoadLateReply, IsNeverALaterExchangesReply) {
+  using namespace std::chrono_literals;
+  fakes::FakeController controller(AtItsAddress());
+  controller.Start();
+  OrvCon* handle = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -d -t 400", &handle), 0);
+  const struct {
+    const char* what;
+    bool arrivedFirst;
+    bool record;
+  } cases[] = {{"arrived before the next command", true, false},
+               {"arrives during the next command", false, false},
+               {"arrives during a record read", false, true}};
+  char reply[64];
+  uint32_t length = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fakes::FakeReply slow;
+    slow.bytes = "late\r\n:";
+    slow.once = true;
+    slow.delay = 600ms;
+    controller.Script("MG \"slow\"", slow);
+    EXPECT_EQ(OrvCommand(handle, "MG \"slow\"", reply, sizeof reply, &length), -1100);
+    if (c.arrivedFirst) std::this_thread::sleep_for(500ms);
+    if (c.record) {
+      OrvDataRecord record{};
+      ASSERT_EQ(OrvRecord(handle, &record, 0), 0);
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(record.bytes), 64),
+                fakes::FakeController::MakeRecord(64));
+    }
+    for (const std::string word : {"next", "after"}) {
+      ASSERT_EQ(OrvCommand(handle, ("MG \"" + word + "\"").c_str(), reply, sizeof reply, &length),
+                0);
+      EXPECT_EQ(std::string(reply), word + "\r\n:");
+    }
+  }
   EXPECT_EQ(OrvClose(handle), 0);
 }
 

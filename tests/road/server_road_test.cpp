@@ -7,9 +7,11 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
+#include "api/orv_con.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "fakes/error_code.hpp"
@@ -165,6 +167,108 @@ TEST_F(ServerRoad, ServerStoppedUnderAnOpenHandle) {
   EXPECT_EQ(OrvWrite(handle, "abc", 3), -1104);
   EXPECT_EQ(OrvClose(handle), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+}
+
+// A download refused on the way leaves the controller to its other clients at once: the first
+// client is back in command mode before the error reaches it.
+TEST_F(ServerRoad, RefusedDownloadLeavesTheControllerFreeForOtherClients) {
+  FakeController controller(ControllerSettings());
+  controller.Start();
+  OrvCon* first = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -t 1000", &first), 0);
+  const struct {
+    const char* what;
+    std::function<int32_t()> download;
+    int32_t code;
+  } cases[] = {
+      {"array not dimensioned", [&] { return OrvArrayDownload(first, "NONE", 0, 1, "1,2"); },
+       -1200},
+      {"program the preprocessor refuses",
+       [&] { return OrvProgramDownload(first, "MG \"\\\"", ""); }, -1202},
+  };
+  std::array<char, 64> reply{};
+  uint32_t length = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.download(), c.code);
+    const auto start = std::chrono::steady_clock::now();
+    OrvCon* second = nullptr;
+    ASSERT_EQ(OrvOpen("127.0.0.2 -t 1000", &second), 0);
+    EXPECT_EQ(OrvCommand(second, "MG \"free\"", reply.data(), reply.size(), &length), 0);
+    EXPECT_STREQ(reply.data(), "free\r\n:");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
+    EXPECT_EQ(OrvClose(second), 0);
+    EXPECT_EQ(OrvCommand(first, "MG \"again\"", reply.data(), reply.size(), &length), 0);
+    EXPECT_STREQ(reply.data(), "again\r\n:");
+  }
+  EXPECT_EQ(OrvClose(first), 0);
+}
+
+// The server takes a command of at most 448 characters (449 bytes with its CR); a longer one is
+// refused at once, before anything is sent, and says why.
+TEST_F(ServerRoad, CommandTooLongForTheServerIsRefusedAtOnce) {
+  FakeController controller(ControllerSettings());
+  controller.Start();
+  OrvCon* handle = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -t 1000", &handle), 0);
+  const auto quoted = [](size_t size, const std::string& before = "") {
+    return before + "MG \"" + std::string(size - 5, 'x') + "\"";  // `size` characters in all
+  };
+  std::array<char, 1024> reply{};
+  uint32_t length = 0;
+  const struct {
+    const char* what;
+    std::string command;
+    int32_t code;
+  } cases[] = {
+      {"448 characters", quoted(448), 0},
+      {"448 after leading blanks", quoted(448, "  "), 0},
+      {"449 characters", quoted(449), -10002},
+      {"4000 characters", quoted(4000), -10002},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    controller.ClearLog();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(OrvCommand(handle, c.command.c_str(), reply.data(), reply.size(), &length), c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(std::string(reply.data()), std::string(443, 'x') + "\r\n:");
+      continue;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms);
+    EXPECT_NE(handle->lastError.find("too long to pass through the server"), std::string::npos)
+        << handle->lastError;
+    // The controller saw nothing, and the next command is answered as usual.
+    EXPECT_EQ(OrvCommand(handle, "MG \"next\"", reply.data(), reply.size(), &length), 0);
+    EXPECT_STREQ(reply.data(), "next\r\n:");
+    EXPECT_EQ(controller.Commands().size(), 1u);
+  }
+  EXPECT_EQ(OrvClose(handle), 0);
+}
+
+// After a command times out the server drops the reply that comes too late, and the library
+// does not wait for it: the next command gets its own reply.
+TEST_F(ServerRoad, LateReplyIsNotTheNextCommandsReply) {
+  FakeController controller(ControllerSettings());
+  controller.Start();
+  OrvCon* handle = nullptr;
+  ASSERT_EQ(OrvOpen("127.0.0.2 -t 400", &handle), 0);
+  orvan::fakes::FakeReply slow;
+  slow.bytes = "late\r\n:";
+  slow.once = true;
+  slow.delay = 600ms;
+  controller.Script("MG \"slow\"", slow);
+  std::array<char, 64> reply{};
+  uint32_t length = 0;
+  EXPECT_EQ(OrvCommand(handle, "MG \"slow\"", reply.data(), reply.size(), &length), -1100);
+  std::this_thread::sleep_for(500ms);
+  for (const std::string word : {"next", "after"}) {
+    ASSERT_EQ(
+        OrvCommand(handle, ("MG \"" + word + "\"").c_str(), reply.data(), reply.size(), &length),
+        0);
+    EXPECT_EQ(std::string(reply.data()), word + "\r\n:");
+  }
+  EXPECT_EQ(OrvClose(handle), 0);
 }
 
 }  // namespace

@@ -61,6 +61,36 @@ const Description& Identified(OrvanDevice& device) {
   return device.description->Identify(device.DescribedDevice());
 }
 
+// Pass-through mode for one transfer. Every way out of the transfer, successful or not, puts
+// the device back in command mode before an error reaches the caller: through the server, a
+// device left in raw mode keeps the controller from every other client.
+class PassThrough {
+public:
+  explicit PassThrough(OrvanDevice& device) : device(device) {
+    device.SetOption(kOptionPassThrough, 0);
+  }
+  ~PassThrough() {
+    if (ended) return;
+    try {
+      device.SetOption(kOptionCommandMode, 0);
+    } catch (...) {
+      // The transfer's own error is the one the caller needs.
+    }
+  }
+  PassThrough(const PassThrough&) = delete;
+  PassThrough& operator=(const PassThrough&) = delete;
+
+  // The transfer went through: command mode again, and its failure is the caller's.
+  void End() {
+    ended = true;
+    device.SetOption(kOptionCommandMode, 0);
+  }
+
+private:
+  OrvanDevice& device;
+  bool ended = false;
+};
+
 std::mutex& MakerLock() {
   static std::mutex lock;
   return lock;
@@ -206,7 +236,6 @@ void Connection::FinishDownload() {
   const int32_t timeout = OptionsTimeout();
   device->Write(kEndOfDownload, 1, timeout, false);
   device->ReadChunk(timeout, true);
-  device->SetOption(kOptionCommandMode, 0);
 }
 
 void Connection::ArrayDownload(const std::string& name, int32_t first, int32_t last,
@@ -214,7 +243,7 @@ void Connection::ArrayDownload(const std::string& name, int32_t first, int32_t l
   OrvanDevice& target = Device();
   const bool acknowledged = Acknowledged(Identified(target));
   const int32_t timeout = OptionsTimeout();
-  target.SetOption(kOptionPassThrough, 0);
+  PassThrough passThrough(target);
   if (!ListsArray(Command("LA", true, timeout), name)) throw OrvanError(-1200);
   if (acknowledged && LongestValue(values) + 1 > kReadBlock)
     throw OrvanError(-10002, "array value longer than a controller line");
@@ -264,13 +293,14 @@ void Connection::ArrayDownload(const std::string& name, int32_t first, int32_t l
     throw;
   }
   FinishDownload();
+  passThrough.End();
 }
 
 void Connection::ProgramDownload(const std::string& program, const std::string& preprocessorOptions,
                                  const std::string& command) {
   OrvanDevice& target = Device();
   const int32_t timeout = OptionsTimeout();
-  target.SetOption(kOptionPassThrough, 0);
+  PassThrough passThrough(target);
   Command("ST", false, timeout);
   const Description& description = Identified(target);
   const bool acknowledged = Acknowledged(description);
@@ -316,6 +346,7 @@ void Connection::ProgramDownload(const std::string& program, const std::string& 
     throw;
   }
   FinishDownload();
+  passThrough.End();
 }
 
 }  // namespace orvan

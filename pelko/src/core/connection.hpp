@@ -63,7 +63,7 @@ private:
   void WriteDownload(const std::string& bytes, bool progress, bool& midLine);
   // Ends a failed download so the controller takes no later command as download data.
   void AbandonDownload(bool midLine);
-  // The closing "\" of a download and the reply it brings, then command mode again.
+  // The closing "\" of a download and the reply it brings.
   void FinishDownload();
 };
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
@@ -18,6 +19,7 @@ namespace orvan {
 namespace {
 
 constexpr char kCarriageReturn = '\r';
+constexpr char kOwedReplyUnended[] = "an earlier command's late reply did not end in time";
 constexpr char kTrimmed[] = "\r\n :>\x1A";
 
 std::string TrimText(const std::string& reply) {
@@ -58,6 +60,7 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
   }
   const protocol::ReplyModes modes = protocol::ReplyModesOf(text);
   text += kCarriageReturn;
+  if (owed->left != OwedReply::Left::Nothing) SettleOwedReply(timeout);
   Write(text.data(), text.size(), timeout, false);
 
   protocol::ReplyEnd replyEnd(modes);
@@ -67,12 +70,16 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
     try {
       count = Read(readBuffer.data(), readBuffer.size(), !modes.binary, timeout);
     } catch (const OrvanError& e) {
+      Owe(modes, replyEnd);
       throw OrvanError(e.Code(), reply);
     }
     count = std::min(count, readBuffer.size());
     if (count == 0) {
       // With no time to wait, an empty read is the timeout; repeating it would spin.
-      if (timeout == 0) throw OrvanError(-1100, reply);
+      if (timeout == 0) {
+        Owe(modes, replyEnd);
+        throw OrvanError(-1100, reply);
+      }
       continue;
     }
     replyEnd.StartRead(count);
@@ -109,8 +116,81 @@ std::string OrvanDevice::Command(const std::string& command, bool trim, int32_t 
       }
       return TrimText(reply);
     }
-    if (replyEnd.Overlong())
+    if (replyEnd.Overlong()) {
+      Owe(modes, replyEnd);
       throw OrvanError(-10004, "reply exceeds " + std::to_string(kReplyLimit) + " bytes");
+    }
+  }
+}
+
+void OrvanDevice::Owe(const protocol::ReplyModes& modes, const protocol::ReplyEnd& end) {
+  *owed = {OwedReply::Left::ToItsEnd, modes, end};
+}
+
+void OrvanDevice::OwedReplyWithdrawn() {
+  if (owed->left == OwedReply::Left::ToItsEnd) owed->left = OwedReply::Left::Arrived;
+}
+
+void OrvanDevice::SettleOwedReply(int32_t timeout) {
+  OwedReply settling = std::exchange(*owed, OwedReply{});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  bool ended = settling.left != OwedReply::Left::ToItsEnd;
+
+  // Read as the engine read the reply; once it has ended only bit-7 bytes are kept, for the
+  // message queue.
+  const auto readSome = [&](int32_t wait) {
+    const bool separate = ended || !settling.modes.binary;
+    return std::min(Read(readBuffer.data(), readBuffer.size(), separate, wait), readBuffer.size());
+  };
+  const auto drop = [&](size_t count) {
+    if (count == 0) return;
+    if (!ended) settling.end.StartRead(count);
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t byte = static_cast<uint8_t>(readBuffer[i]);
+      if (ended) {
+        if (byte & 0x80) QueueUnsolicited(byte);
+        continue;
+      }
+      switch (settling.end.Next(byte)) {
+        case protocol::ReplyByte::Outside:
+          QueueUnsolicited(byte);
+          break;
+        case protocol::ReplyByte::Ends:
+        case protocol::ReplyByte::ControllerError:
+          ended = true;
+          break;
+        case protocol::ReplyByte::Kept:
+          break;
+      }
+    }
+  };
+
+  // What has arrived: taken without waiting for more.
+  while (std::chrono::steady_clock::now() < deadline) {
+    const int32_t waiting = BytesAvailable();
+    if (waiting == 0) break;
+    size_t count = 0;
+    try {
+      count = readSome(0);
+    } catch (const OrvanError& e) {
+      if (e.Code() == -1100) break;
+      throw;
+    }
+    if (count == 0 && waiting < 0) break;
+    drop(count);
+  }
+  // The rest of the reply, up to its end.
+  while (!ended) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) throw OrvanError(-1100, kOwedReplyUnended);
+    try {
+      drop(readSome(static_cast<int32_t>(left)));
+    } catch (const OrvanError& e) {
+      if (e.Code() == -1100) throw OrvanError(-1100, kOwedReplyUnended);
+      throw;
+    }
   }
 }
 

@@ -83,6 +83,10 @@ public:
   // Reads until the byte arrives (the last read's count); '?' first raises -10000.
   size_t WaitForByte(uint8_t byte);
 
+  // Makes a reply that this device or the channel it passes its commands to still owes the
+  // other's too: both engines read the one stream.
+  void ShareOwedReply(OrvanDevice& channel) { owed = channel.owed; }
+
   // What the last ReadChunk or WaitForByte read.
   const char* ReadBufferData() const { return readBuffer.data(); }
   size_t UnsolicitedCount() const { return unsolicited.size(); }
@@ -98,8 +102,28 @@ public:
   void* callbackUser = nullptr;
 
 protected:
+  // The peer sends no more of a reply still owed (the server dropped it with the request): the
+  // next command drops only what of it has already arrived.
+  void OwedReplyWithdrawn();
+
   std::deque<uint8_t> unsolicited;
   std::array<char, kReadBlock> readBuffer{};
+
+private:
+  // A reply whose command gave up before its end (a timeout, a read failure, the reply bound):
+  // whatever of it comes later must not pass for the next command's reply.
+  struct OwedReply {
+    enum class Left { Nothing, Arrived, ToItsEnd };
+    Left left = Left::Nothing;
+    protocol::ReplyModes modes;
+    protocol::ReplyEnd end{protocol::ReplyModes{}};
+  };
+  void Owe(const protocol::ReplyModes& modes, const protocol::ReplyEnd& end);
+  // Before the next command: drops what has arrived of the owed reply, then reads and drops the
+  // rest up to its end within the timeout (-1100 when it does not end). Forgets it either way.
+  void SettleOwedReply(int32_t timeout);
+
+  std::shared_ptr<OwedReply> owed = std::make_shared<OwedReply>();
 };
 
 // The largest program, include or firmware file the library reads.

@@ -41,6 +41,8 @@ void NetworkDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
       commandChannel->SetCallback(progressCallback, callbackUser);
       commandChannel->Open(opened);
       description = commandChannel->description;
+      // Identification and records exchange on the channel itself, over the same stream.
+      ShareOwedReply(*commandChannel);
       busType = commandChannel->BusType();
     }
     options = opened;
@@ -56,7 +58,15 @@ void NetworkDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   } catch (const std::exception& e) {
     throw OrvanError(-1101, e.what());
   }
-  Initialize();
+  // A UDP command channel opens only once the controller has answered its handshake.
+  answered = busType == kBusUdp;
+  try {
+    Initialize();
+  } catch (const OrvanError&) {
+    // Only silence escapes the set-up: nothing of such a connection stays open.
+    Close();
+    throw;
+  }
 }
 
 bool NetworkDevice::IsOpen() { return commandChannel && commandChannel->IsOpen(); }
@@ -82,7 +92,9 @@ void NetworkDevice::Initialize() {
       send("EI,,_WH");
     }
   } catch (const OrvanError&) {
-    // A controller that refuses a stream still serves commands.
+    // A controller that refuses set-up or a stream still serves commands; one that has not
+    // answered a single byte is not there to serve anything.
+    if (!answered) throw OrvanError(-1101, "the controller did not answer");
   }
 }
 
@@ -91,7 +103,9 @@ size_t NetworkDevice::Read(char* buffer, uint64_t length, bool separateUnsolicit
   // Keeps records, interrupts and messages flowing while only commands are sent.
   if (unsolicitedChannel) unsolicitedChannel->Message(nullptr, 0, 0);
   if (!commandChannel) throw OrvanError(-1102);
-  return commandChannel->Read(buffer, length, separateUnsolicited, timeout);
+  const size_t count = commandChannel->Read(buffer, length, separateUnsolicited, timeout);
+  if (count > 0) answered = true;
+  return count;
 }
 
 int32_t NetworkDevice::BytesAvailable() {

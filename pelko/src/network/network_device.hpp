@@ -43,6 +43,8 @@ private:
   std::shared_ptr<OrvanDevice> commandChannel;
   std::shared_ptr<OrvanDevice> unsolicitedChannel;
   int32_t busType = kBusTcp;
+  // The controller has sent a reply byte since the open: it is there, whatever it refuses.
+  bool answered = false;
 };
 
 }  // namespace orvan

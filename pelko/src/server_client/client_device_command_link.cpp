@@ -15,6 +15,7 @@
 
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "protocol/shell_wire.hpp"
 #include "server_client/tls_link.hpp"
 
 namespace orvan {
@@ -30,6 +31,12 @@ constexpr size_t kServerLine = protocol::kRequestSize;
 constexpr uint32_t kNetworkPaceMilliseconds = 26;
 constexpr uint32_t kSerialPaceNumerator = 4939000;
 constexpr char kLostText[] = "connection to dravo lost";
+
+// What of a command reaches the server: the engine drops the blanks before it.
+size_t SentLength(const std::string& command) {
+  const auto first = command.find_first_not_of(' ');
+  return first == std::string::npos ? 0 : command.size() - first;
+}
 
 }  // namespace
 
@@ -230,6 +237,14 @@ void ClientDevice::Write(const char* buffer, uint64_t length, int32_t timeout, b
 std::string ClientDevice::Command(const std::string& text, bool trim, int32_t timeout,
                                   bool throwOnError) {
   std::lock_guard<std::recursive_timed_mutex> guard(requestLock);
+  // In cooked mode the server takes one request of at most kRequestSize bytes with the CR and
+  // answers a longer command with "\" alone, passing nothing on: no reply would ever come.
+  const size_t length = SentLength(text);
+  if (command.mode == kModeCooked && length + 1 > protocol::kRequestSize) {
+    throw OrvanError(-10002, "command of " + std::to_string(length) +
+                                 " characters is too long to pass through the server (at most " +
+                                 std::to_string(protocol::kRequestSize - 1) + ")");
+  }
   try {
     return OrvanDevice::Command(text, trim, timeout, throwOnError);
   } catch (const OrvanError& e) {
@@ -241,6 +256,8 @@ std::string ClientDevice::Command(const std::string& text, bool trim, int32_t ti
         // A lost channel has no server session left to free.
       }
       command.mode = kModeCooked;
+      // The server drops whatever of the reply comes after the escape.
+      OwedReplyWithdrawn();
     }
     throw;
   }

@@ -152,9 +152,12 @@ TEST_F(Exports, LastErrorFollowsTheFailingCall) {
   device->Reply("1\r\n:").Fail(-1100);
   EXPECT_EQ(OrvCommand(handle, "TP;TD", buffer, sizeof buffer, nullptr), -1100);
   EXPECT_EQ(handle->lastError, "Error at TD\n1\r\n:");
-  device->Reply("?");
+  // TD's reply ends late, before XX goes out (nothing of it had arrived yet); XX is refused.
+  device->bytesAvailable = 0;
+  device->Reply(":").Reply("?");
   EXPECT_EQ(OrvCommand(handle, "XX", buffer, sizeof buffer, nullptr), -10000);
   EXPECT_EQ(handle->lastError, "");
+  device->bytesAvailable.reset();
   EXPECT_EQ(OrvCommand(handle, nullptr, buffer, sizeof buffer, nullptr), -10002);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -345,6 +346,58 @@ TEST_F(ConnectionTest, PreprocessorGetsTheHardwareLimits) {
     EXPECT_EQ(CodeOf([&] { connection.ProgramDownload(c.program, "", "DL"); }), c.code);
     // A program that cannot fit never opens a download.
     EXPECT_EQ(device->WritesFrom("DL").empty(), c.code != 0);
+  }
+}
+
+// Every way out of a transfer, refused before its data or failed on the way, puts the device
+// back in command mode before the error reaches the caller: through the server, a device left
+// in raw mode keeps the controller from every other client.
+TEST_F(ConnectionTest, EveryFailedTransferEndsInCommandMode) {
+  const std::string line = "MG \"" + std::string(60, 'x') + "\"\n";
+  const struct {
+    const char* what;
+    const char* capabilities;
+    bool acknowledge;
+    uint32_t refuseData;
+    const char* chatter;
+    std::function<void(Connection&)> transfer;
+    int32_t code;
+  } cases[] = {
+      {"array not dimensioned", "UC 2", true, 0, "",
+       [](Connection& c) { c.ArrayDownload("NONE", 0, 1, "1,2"); }, -1200},
+      {"value that cannot be sent", "UC 2", true, 0, "",
+       [](Connection& c) { c.ArrayDownload("DATA", 0, 1, "1,\\2"); }, -10002},
+      {"too many values", "UC 2", true, 1, "",
+       [](Connection& c) { c.ArrayDownload("DATA", 0, 1, "1,2,3"); }, -10000},
+      {"no acknowledge", "UC 2", false, 0, "",
+       [](Connection& c) { c.ArrayDownload("DATA", 0, 1, "1,2"); }, -1100},
+      {"program character refused", "UC 2", true, 0, "",
+       [](Connection& c) { c.ProgramDownload("MG \"\\\"", "", "DL"); }, -1202},
+      {"program too long", "UC 2\r\nPR 80,2,1", true, 0, "",
+       [&](Connection& c) { c.ProgramDownload(line + line + line + line + line, "", "DL"); },
+       -1203},
+      {"line refused", "UC 2", true, 2, "",
+       [](Connection& c) { c.ProgramDownload("#A\nMG 1\nEN", "", "DL"); }, -10000},
+      {"blind download answered", "UC 0", false, 0, "1",
+       [](Connection& c) { c.ProgramDownload("MG 1", "", "DL"); }, -10000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    device = std::make_shared<DownloadingDevice>();
+    device->answers["QP"] = c.capabilities;
+    device->answers["LA"] = " DATA[2]";
+    device->acknowledge = c.acknowledge;
+    device->refuseData = c.refuseData;
+    device->chatter = c.chatter;
+    Open();
+    EXPECT_EQ(CodeOf([&] { c.transfer(connection); }), c.code);
+    // Pacing comes from the identification; only the mode switches count here.
+    auto modes = device->setOptions;
+    modes.erase(std::remove_if(modes.begin(), modes.end(),
+                               [](const auto& set) { return set.first == kOptionPacing; }),
+                modes.end());
+    EXPECT_EQ(modes, (std::vector<std::pair<int32_t, int32_t>>{{kOptionPassThrough, 0},
+                                                               {kOptionCommandMode, 0}}));
   }
 }
 

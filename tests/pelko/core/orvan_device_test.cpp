@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,106 @@ TEST(Engine, UnsolicitedQueueIsCapped) {
   const std::string drained = Drain(*device);
   EXPECT_EQ(drained.size(), kUnsolicitedLimit);
   EXPECT_EQ(drained.back(), 'A');  // bit 7 cleared, the extra 'z' dropped
+}
+
+// A controller whose answer to each command follows whatever it is still sending, as a real
+// one's does; it notes how much of that was still unread when each command went out.
+class LateController : public ScriptedDevice {
+public:
+  std::map<std::string, std::string> answers{{"TP\r", "5\r\n:"}};
+  std::vector<size_t> unreadAtWrite;
+
+  void Write(const char* buffer, uint64_t length, int32_t timeout, bool progress) override {
+    ScriptedDevice::Write(buffer, length, timeout, progress);
+    size_t unread = 0;
+    for (const auto& step : script) unread += step.bytes.size();
+    unreadAtWrite.push_back(unread);
+    const auto answer = answers.find(std::string(buffer, length));
+    if (answer != answers.end()) Reply(answer->second);
+  }
+};
+
+std::shared_ptr<LateController> OpenLateController() {
+  auto device = std::make_shared<LateController>();
+  auto options = std::make_shared<OrvanOptions>();
+  options->timeout = 1000;
+  device->Open(options);
+  return device;
+}
+
+// The reply of a command that timed out, coming later: never the next command's reply.
+struct LateCase {
+  const char* name;
+  const char* command;  // the one that times out
+  std::string before;   // what of its reply came before the timeout
+  std::string rest;     // what came later
+  bool arrivedFirst;    // the rest was there before the next command began
+  const char* queued;   // bit-7 bytes of the rest, for the message queue
+};
+
+const LateCase kLateCases[] = {
+    {"text rest arrived", "TP1", "12",
+     "3\xC1"
+     "4\r\n:",
+     true, "A"},
+    {"text rest still coming", "TP1", "12",
+     "3\xC1"
+     "4\r\n:",
+     false, "A"},
+    {"nothing before the timeout", "TP1", "", "34\r\n:", false, ""},
+    // Prompts and '?' inside a binary reply are record bytes: only its length ends it.
+    {"binary rest arrived", "QR", Header(0x87, 8).substr(0, 3),
+     std::string(1, '\0') + "?:\r\n:", true, ""},
+    {"binary rest still coming", "QR", Header(0x87, 8).substr(0, 3),
+     std::string(1, '\0') + "?:\r\n:", false, ""},
+};
+
+TEST(LateReply, IsReadToItsEndBeforeTheNextCommandGoesOut) {
+  for (const auto& c : kLateCases) {
+    SCOPED_TRACE(c.name);
+    auto device = OpenLateController();
+    if (!c.before.empty()) device->Reply(c.before);
+    device->Fail(-1100);
+    EXPECT_EQ(CodeOf([&] { device->Command(c.command, false, 0, true); }), -1100);
+    device->Reply(c.rest);
+    // Nothing there yet: only reading on finds the rest.
+    if (!c.arrivedFirst) device->bytesAvailable = 0;
+    EXPECT_EQ(device->Command("TP", false, 0, true), "5\r\n:");
+    EXPECT_EQ(device->unreadAtWrite.back(), 0u);
+    EXPECT_EQ(Drain(*device), c.queued);
+    device->bytesAvailable.reset();
+    EXPECT_EQ(device->Command("TP", false, 0, true), "5\r\n:");
+  }
+}
+
+TEST(LateReply, ThatNeverEndsFailsTheNextCommandOnceUnsent) {
+  auto device = OpenLateController();
+  device->Reply("12").Fail(-1100);
+  EXPECT_EQ(CodeOf([&] { device->Command("TP1", false, 0, true); }), -1100);
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { device->Command("TP", false, 0, true); }, &message), -1100);
+  EXPECT_EQ(message, "an earlier command's late reply did not end in time");
+  EXPECT_EQ(device->writes, std::vector<std::string>{"TP1\r"});
+  // Given up: the command after starts clean.
+  EXPECT_EQ(device->Command("TP", false, 0, true), "5\r\n:");
+}
+
+TEST(LateReply, RestOfAnOverlongReplyIsNotTheNextCommandsReply) {
+  auto device = OpenLateController();
+  for (size_t scripted = 0; scripted <= kReplyLimit; scripted += kReadBlock)
+    device->Reply(std::string(kReadBlock, 'x'));
+  device->Reply("\r\n:");
+  EXPECT_EQ(CodeOf([&] { device->Command("TP1", false, 0, true); }), -10004);
+  EXPECT_EQ(device->Command("TP", false, 0, true), "5\r\n:");
+  EXPECT_EQ(device->unreadAtWrite.back(), 0u);
+}
+
+TEST(LateReply, CommandsThatEndInTimeAskTheTransportNothingMore) {
+  auto device = OpenLateController();
+  device->answers["TP2\r"] = "?";
+  device->Command("TP", false, 0, true);
+  device->Command("TP2", false, 0, false);
+  EXPECT_EQ(device->availableCalls, 0u);
 }
 
 // Message paths.

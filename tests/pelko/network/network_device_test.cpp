@@ -235,6 +235,32 @@ TEST_F(NetworkDeviceTest, CommandChannelFailuresEndTheOpen) {
   EXPECT_EQ(CodeOf([&] { device->Open(options); }), -1100);
 }
 
+// A controller that takes the connection and never answers is no open connection; one that
+// answers anything at all, a refusal or the monitor's prompt, still opens.
+TEST_F(NetworkDeviceTest, OpenFailsOnlyWhenTheControllerNeverAnswers) {
+  options->timeout = 300;
+  const struct {
+    const char* answer;
+    int32_t code;
+  } cases[] = {{"", -1101}, {"?", 0}, {">", 0}, {"partial", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    controller.Script("EO0", {c.answer, false, true});
+    const size_t connections = controller.TcpConnections();
+    auto device = std::make_shared<NetworkDevice>(io);
+    std::string message;
+    const auto start = steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { device->Open(options); }, &message), c.code);
+    EXPECT_LT(steady_clock::now() - start, milliseconds(1500));
+    EXPECT_EQ(device->IsOpen(), c.code == 0);
+    if (c.code != 0) {
+      EXPECT_EQ(message, "the controller did not answer");
+    }
+    EXPECT_EQ(controller.TcpConnections(), connections + 1);
+    device->Close();
+  }
+}
+
 TEST_F(NetworkDeviceTest, ControllerThatStopsAnsweringEndsInATimeout) {
   auto device = OpenDevice();
   options->timeout = 300;
