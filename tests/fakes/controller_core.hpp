@@ -4,6 +4,7 @@
 // log of everything that arrived.
 #pragma once
 
+#include "fakes/controller_loader.hpp"
 #include "fakes/controller_memory.hpp"
 
 #include <chrono>
@@ -75,6 +76,7 @@ private:
   friend class ControllerCore;
   std::string partial;      // command bytes before their CR
   MemoryTransfer transfer;  // a download in progress
+  LoaderSession loader;     // a firmware load in progress
 };
 
 class ControllerCore {
@@ -114,6 +116,8 @@ public:
   std::vector<double> Array(const std::string& name);
   // In the monitor every reply ends in '>' and Ctrl-R answers the identity's monitor text.
   void SetMonitor(bool on);
+  // What the firmware loads left behind; it outlives every connection.
+  FakeFirmware Firmware();
 
   std::vector<FakeReceived> Received();
   std::vector<FakeCommand> Commands();
@@ -159,6 +163,7 @@ private:
   bool monitor = false;
   size_t connections = 0;
   ControllerMemory memory;
+  ControllerLoader loader;
   Peers attached, messages, records, interrupts;
 };
 
