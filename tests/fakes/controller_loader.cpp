@@ -173,6 +173,7 @@ std::string ControllerLoader::Fail(LoaderSession& session) {
 }
 
 void ControllerLoader::Finish(LoaderSession& session, bool monitor) {
+  firmware.dhcp = true;  // the new image runs with its own default until told otherwise
   if (monitor) {
     Burn(session.image);
     return;
@@ -183,7 +184,6 @@ void ControllerLoader::Finish(LoaderSession& session, bool monitor) {
 
 void ControllerLoader::Burn(const std::string& image) {
   firmware.image = image;
-  firmware.dhcp = true;
   ++firmware.burns;
 }
 

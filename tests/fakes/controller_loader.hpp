@@ -19,7 +19,7 @@ struct FakeFirmware {
   std::string image;             // records of the last burned text image, each ended by CR
   std::vector<std::string> hex;  // records of the last finished hex load
   std::string program;           // the program as "BP" burned it
-  bool dhcp = true;              // "DH?" answers 1; a newly burned image turns it on again
+  bool dhcp = true;              // "DH?" answers 1; a newly loaded image turns it on again
   size_t burns = 0;              // images burned
 };
 
