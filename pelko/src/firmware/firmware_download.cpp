@@ -27,6 +27,7 @@ void OrvanDevice::FirmwareDownload(const std::string& path, Connection& connecti
   const int32_t kind = IsRawBinaryName(path) ? kFirmwareBinary : ClassifyFirmwareFile(file);
   if (kind == kFirmwareBinary)
     throw OrvanError(-1109, "raw binary firmware images are not supported");
+  // A bad part anywhere in a package is found before its first part is burned.
   if (kind == kFirmwarePackage) ParseFirmwarePackage(file);
 
   const int32_t link = options->AddressKind();
