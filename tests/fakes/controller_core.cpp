@@ -59,6 +59,16 @@ void ControllerCore::Process(const std::shared_ptr<ControllerPeer>& peer,
   }
   for (size_t i = 0; i < bytes.size(); ++i) {
     const char byte = bytes[i];
+    if (peer->loader.Active()) {
+      std::string reply;
+      bool handBack = false;
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        reply = loader.Take(peer->loader, byte, monitor, handBack);
+      }
+      if (!reply.empty()) peer->Send(reply, false);
+      if (!handBack) continue;
+    }
     if (peer->transfer.Active()) {
       std::string reply;
       {
@@ -130,7 +140,9 @@ ControllerCore::Reply ControllerCore::Answer(const std::shared_ptr<ControllerPee
 std::string ControllerCore::BuiltIn(const std::shared_ptr<ControllerPeer>& peer,
                                     const std::string& text, bool& release) {
   const FakeIdentity& id = identity;
+  if (auto answer = loader.Command(peer->loader, text, monitor)) return *answer;
   if (monitor) return text == "\x12" ? id.monitor + "\r\n>" : ">";
+  if (text == "BP") return loader.BurnProgram(memory.Program());
   if (text == "\x12") return Line(id.identity);
   const std::string verb = text.substr(0, 2);
   if (verb == "DL" || verb == "QD")
@@ -267,6 +279,11 @@ std::vector<double> ControllerCore::Array(const std::string& name) {
 void ControllerCore::SetMonitor(bool on) {
   std::lock_guard<std::mutex> guard(lock);
   monitor = on;
+}
+
+FakeFirmware ControllerCore::Firmware() {
+  std::lock_guard<std::mutex> guard(lock);
+  return loader.Firmware();
 }
 
 std::vector<FakeReceived> ControllerCore::Received() {

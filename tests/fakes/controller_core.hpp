@@ -4,6 +4,7 @@
 // log of everything that arrived.
 #pragma once
 
+#include "fakes/controller_loader.hpp"
 #include "fakes/controller_memory.hpp"
 
 #include <chrono>
@@ -84,6 +85,7 @@ private:
   MemoryTransfer transfer;  // a download in progress
   bool answering = false;   // a delayed reply is under way; input waits in `held`
   std::string held;
+  LoaderSession loader;     // a firmware load in progress
 };
 
 class ControllerCore {
@@ -123,6 +125,8 @@ public:
   std::vector<double> Array(const std::string& name);
   // In the monitor every reply ends in '>' and Ctrl-R answers the identity's monitor text.
   void SetMonitor(bool on);
+  // What the firmware loads left behind; it outlives every connection.
+  FakeFirmware Firmware();
 
   std::vector<FakeReceived> Received();
   std::vector<FakeCommand> Commands();
@@ -173,6 +177,7 @@ private:
   bool monitor = false;
   size_t connections = 0;
   ControllerMemory memory;
+  ControllerLoader loader;
   Peers attached, messages, records, interrupts;
 };
 

@@ -56,6 +56,7 @@ public:
 
   using ControllerCore::Array;
   using ControllerCore::DefineArray;
+  using ControllerCore::Firmware;
   using ControllerCore::Program;
 
   using ControllerCore::ClearLog;

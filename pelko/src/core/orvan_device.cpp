@@ -257,10 +257,6 @@ void OrvanDevice::SetRecordBuffer(const std::shared_ptr<OrvDataRecord>& record) 
 
 uint8_t OrvanDevice::Interrupt(int32_t) { throw OrvanError(-1109, "no interrupts on this bus"); }
 
-void OrvanDevice::FirmwareDownload(const std::string&, Connection&) {
-  throw OrvanError(-1109, ErrorCodeText(-1109));
-}
-
 void OrvanDevice::SetOption(int32_t, int32_t) {}
 
 void OrvanDevice::SetCallback(OrvProgressCallback callback, void* user) {

@@ -86,6 +86,21 @@ public:
   // Makes a reply that this device or the channel it passes its commands to still owes the
   // other's too: both engines read the one stream.
   void ShareOwedReply(OrvanDevice& channel) { owed = channel.owed; }
+  // Firmware loaders (firmware/), one per kind of image, all over this device's own slots;
+  // FirmwareDownload picks one and brackets it.
+  // A text image sent whole after the unlock, then burned.
+  void LoadFirmwareText(const char* image, size_t length);
+  // An S-record image a line at a time, each acknowledged by the controller, then burned.
+  void StreamFirmwareText(const char* image, size_t length);
+  void LoadFirmwareE19(const char* image, size_t length);
+  // Intel hex, one record per command.
+  void LoadFirmwareHex(const char* image, size_t length);
+  // A package's parts, each by its own loader, after the package is checked whole.
+  void LoadFirmwarePackage(const char* file, size_t length, Connection& connection);
+  // A program downloaded through the connection and burned into the controller.
+  void DownloadAndBurnProgram(const char* image, size_t length, Connection& connection);
+  // Quiets the controller's own output before a loader takes the link.
+  void QuietForLoader();
 
   // What the last ReadChunk or WaitForByte read.
   const char* ReadBufferData() const { return readBuffer.data(); }

@@ -152,7 +152,13 @@ uint8_t NetworkDevice::Interrupt(int32_t timeout) {
 
 void NetworkDevice::FirmwareDownload(const std::string& path, Connection& connection) {
   if (!commandChannel) throw OrvanError(-1102);
-  commandChannel->FirmwareDownload(path, connection);
+  // A failed load reopens the channel with a description of its own; follow it either way.
+  try {
+    commandChannel->FirmwareDownload(path, connection);
+  } catch (...) {
+    description = commandChannel->description;
+    throw;
+  }
   description = commandChannel->description;
 }
 
