@@ -120,6 +120,8 @@ protected:
   // The peer sends no more of a reply still owed (the server dropped it with the request): the
   // next command drops only what of it has already arrived.
   void OwedReplyWithdrawn();
+  // A fresh link owes no reply of the one before it: every transport's Open calls this.
+  void ForgetOwedReply() { *owed = OwedReply{}; }
 
   std::deque<uint8_t> unsolicited;
   std::array<char, kReadBlock> readBuffer{};

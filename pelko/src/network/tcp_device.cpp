@@ -25,6 +25,7 @@ TcpDevice::~TcpDevice() = default;
 
 void TcpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
+  ForgetOwedReply();
   options = opened;
   channel.GuardOpen(open, [&] {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;

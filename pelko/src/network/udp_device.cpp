@@ -47,6 +47,7 @@ UdpDevice::~UdpDevice() = default;
 
 void UdpDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
+  ForgetOwedReply();
   options = opened;
   channel.GuardOpen(open, [&] {
     const uint16_t port = unsolicitedPort ? options->unsolicitedPort : options->commandPort;

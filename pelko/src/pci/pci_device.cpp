@@ -55,6 +55,7 @@ PciDevice::~PciDevice() {
 
 void PciDevice::Open(const std::shared_ptr<OrvanOptions>& opened) {
   if (open) Close();
+  ForgetOwedReply();
   int error = 0;
   auto handle = platform::OpenCard(opened->address, error);
   if (!handle) throw OrvanError(-1101, ErrorNumber(error));
