@@ -1,5 +1,6 @@
 // The fake controller as a program of its own, for tests and benchmarks that want it in another
-// process. Prints "ready ADDRESS P1 P2" once it serves; then reads commands from standard input:
+// process. Prints "ready ADDRESS P1 P2" once it serves ("ready LINK 0 0" when it serves a serial
+// line through --pty LINK); then reads commands from standard input:
 // "message TEXT", "record", "interrupt HEX..." (status bytes), "close", "monitor on|off",
 // "array NAME SIZE" (these two answer "ok VERB" once done); it ends at "quit" or EOF.
 #include <boost/program_options.hpp>
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
       "identity", po::value(&settings.identity.identity), "reply to the revision query")(
       "serial", po::value(&settings.identity.serialNumber), "serial number")(
       "capability", po::value<std::vector<std::string>>(), "one capability line of \"QP\"")(
-      "option-report", po::value(&settings.identity.optionReport), "reply to \"ID\"");
+      "option-report", po::value(&settings.identity.optionReport), "reply to \"ID\"")(
+      "pty", po::value(&settings.pty), "serve a serial line: a pty whose slave this link names");
   try {
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, described), values);
@@ -41,8 +43,9 @@ int main(int argc, char** argv) {
     }
     orvan::fakes::FakeController controller(settings);
     controller.Start();
-    std::cout << "ready " << controller.Address() << ' ' << controller.CommandPort() << ' '
-              << controller.UnsolicitedPort() << std::endl;
+    const bool serial = !settings.pty.empty();
+    std::cout << "ready " << (serial ? settings.pty : controller.Address()) << ' '
+              << controller.CommandPort() << ' ' << controller.UnsolicitedPort() << std::endl;
 
     std::string line;
     while (std::getline(std::cin, line)) {
