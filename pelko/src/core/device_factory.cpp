@@ -4,6 +4,7 @@
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "network/network_device.hpp"
+#include "serial/serial_device.hpp"
 #include "server_client/client_device.hpp"
 
 namespace orvan {
@@ -14,8 +15,9 @@ std::shared_ptr<OrvanDevice> MakeDevice(const OrvanOptions& options, boost::asio
   switch (options.AddressKind()) {
     case kAddressNetwork:
       return std::make_shared<NetworkDevice>(io);
-    case kAddressPci:
     case kAddressSerial:
+      return std::make_shared<SerialDevice>(io);
+    case kAddressPci:
     default:
       break;
   }
