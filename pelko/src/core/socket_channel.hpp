@@ -101,7 +101,7 @@ private:
   template <class Attempt>
   void Await(bool reading, bool& waiting, BlockingStep::Clock::time_point deadline,
              const std::shared_ptr<void>& owner, Attempt& attempt) {
-    do {
+    for (;;) {
       if (!waiting) {
         waiting = true;
         StartWait(socket, reading,
@@ -110,7 +110,10 @@ private:
                   });
       }
       step.Run(deadline, [&waiting] { return !waiting; });
-    } while (!attempt());
+      if (attempt()) return;
+      // A stream that keeps waking the wait without taking a transfer still ends on time.
+      if (BlockingStep::Clock::now() >= deadline) throw OrvanError(-1100);
+    }
   }
 
   template <class Stream, class Handler>
