@@ -43,9 +43,10 @@ std::string ControllerCore::MakeRecord(size_t length) {
 }
 
 void ControllerCore::Input(const std::shared_ptr<ControllerPeer>& peer, const std::string& bytes) {
+  const FakeLineSettings line = peer->LineSettings();
   {
     std::lock_guard<std::mutex> guard(lock);
-    received.push_back({peer->channel, peer->peerPort, bytes});
+    received.push_back({peer->channel, peer->peerPort, bytes, line});
   }
   arrived.notify_all();
   Process(peer, bytes);

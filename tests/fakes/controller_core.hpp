@@ -30,17 +30,35 @@ struct FakeIdentity {
   std::string monitor = "monitor 1.0";        // Ctrl-R while in the monitor
 };
 
-// Which socket of the controller a byte or command met.
+// Which socket of the controller a byte or command met, or its serial line.
 struct FakeChannel {
   bool udp = false;
   uint16_t port = 0;
-  bool operator==(const FakeChannel& other) const { return udp == other.udp && port == other.port; }
+  bool serial = false;
+  bool operator==(const FakeChannel& other) const {
+    return udp == other.udp && port == other.port && serial == other.serial;
+  }
+};
+
+// Where a serial line's bytes and commands are logged.
+inline constexpr FakeChannel kSerialLine{false, 0, true};
+
+// How the serial line was set when bytes arrived on it; all zero on a socket.
+struct FakeLineSettings {
+  unsigned baud = 0;
+  bool twoStopBits = false;
+  bool hardwareHandshake = false;
+  bool operator==(const FakeLineSettings& other) const {
+    return baud == other.baud && twoStopBits == other.twoStopBits &&
+           hardwareHandshake == other.hardwareHandshake;
+  }
 };
 
 struct FakeReceived {
   FakeChannel channel;
   uint16_t peerPort = 0;  // the sender's port
-  std::string bytes;      // one TCP read or one datagram, exactly as it arrived
+  std::string bytes;      // one read or one datagram, exactly as it arrived
+  FakeLineSettings line;
 };
 
 struct FakeCommand {
@@ -74,6 +92,8 @@ public:
   // Runs the work on the peer's own thread once the delay has passed. A front end without a
   // clock of its own runs it at once.
   virtual void After(std::chrono::milliseconds, std::function<void()> work) { work(); }
+  // The line's settings as they stand now; a socket has none.
+  virtual FakeLineSettings LineSettings() { return {}; }
 
   const FakeChannel channel;
   const uint16_t peerPort;

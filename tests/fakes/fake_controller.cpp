@@ -1,8 +1,10 @@
 // The fake controller: one I/O thread serves a TCP and a UDP front end on each of the two
-// ports, and a discovery front end per interface asked for, all feeding one controller core.
+// ports, a discovery front end per interface asked for, or one serial line, all feeding one
+// controller core.
 #include "fakes/fake_controller.hpp"
 
 #include "fakes/controller_discovery_front_end.hpp"
+#include "fakes/controller_pty_front_end.hpp"
 #include "fakes/controller_tcp_front_end.hpp"
 #include "fakes/controller_udp_front_end.hpp"
 
@@ -23,8 +25,14 @@ FakeController::FakeController(FakeControllerSettings chosen)
 FakeController::~FakeController() { Stop(); }
 
 void FakeController::Start() {
-  const auto address = asio::ip::make_address(settings.address);
   ControllerCore& core = *this;  // the base is private; the front ends see the core only
+  if (!settings.pty.empty()) {
+    line = std::make_unique<ControllerPtyFrontEnd>(core, io, settings.pty);
+    line->Start();
+    thread = std::thread([this] { io.run(); });
+    return;
+  }
+  const auto address = asio::ip::make_address(settings.address);
   for (uint16_t* port : {&settings.commandPort, &settings.unsolicitedPort}) {
     // A free TCP port may be taken for UDP; try a few until one is free for both.
     for (int attempt = 0;; ++attempt) {
@@ -61,6 +69,7 @@ void FakeController::Stop() {
   asio::post(io, [this] {
     for (auto& frontEnd : tcp) frontEnd->Close();
     for (auto& frontEnd : udp) frontEnd->Close();
+    if (line) line->Close();
     io.stop();
   });
   thread.join();
@@ -105,9 +114,22 @@ void FakeController::SendTcp(uint16_t port, const std::string& bytes) {
   });
 }
 
+void FakeController::SendSerial(const std::string& bytes) {
+  OnLoop([&] {
+    if (line) line->Send(bytes);
+  });
+}
+
+void FakeController::PauseReading(bool paused) {
+  OnLoop([&] {
+    if (line) line->PauseReading(paused);
+  });
+}
+
 void FakeController::CloseConnections() {
   OnLoop([&] {
     for (auto& frontEnd : tcp) frontEnd->CloseConnections();
+    if (line) line->Close();
   });
 }
 

@@ -1,11 +1,12 @@
 // A controller on loopback for tests and benchmarks: the controller core served over TCP and
-// UDP on its command and unsolicited ports, and on the discovery group where asked. It identifies
-// itself as configured, sends unsolicited messages, data records and interrupts on request and
-// records every byte it receives.
+// UDP on its command and unsolicited ports, on the discovery group where asked, or over a serial
+// line (a pty). It identifies itself as configured, sends unsolicited messages, data records and
+// interrupts on request and records every byte it receives.
 #pragma once
 
 #include "fakes/controller_core.hpp"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 
 namespace orvan::fakes {
 
+class ControllerPtyFrontEnd;
 class ControllerTcpFrontEnd;
 class ControllerUdpFrontEnd;
 
@@ -29,6 +31,9 @@ struct FakeControllerSettings {
   // The IPv4 addresses of the interfaces on which it answers the discovery query; none by
   // default.
   std::vector<std::string> discoveryInterfaces;
+  // When set, the controller serves a serial line instead of its sockets: a pty whose slave
+  // this link names.
+  std::string pty;
 };
 
 class FakeController : private ControllerCore {
@@ -38,7 +43,8 @@ public:
   FakeController(const FakeController&) = delete;
   FakeController& operator=(const FakeController&) = delete;
 
-  // Binds all four sockets and serves them on a thread of its own; throws when it cannot bind.
+  // Binds all four sockets (or makes the pty) and serves them on a thread of its own; throws
+  // when it cannot.
   void Start();
   // Stops serving for good; the destructor does it too.
   void Stop();
@@ -78,7 +84,12 @@ public:
   // connection on it.
   void SendDatagram(uint16_t port, const std::string& bytes);
   void SendTcp(uint16_t port, const std::string& bytes);
-  // Drops every TCP connection, as a controller that is switched off.
+  // Raw bytes down the serial line.
+  void SendSerial(const std::string& bytes);
+  // Stops (and starts again) taking bytes off the serial line, so the device's writes stall.
+  void PauseReading(bool paused);
+  // Drops every TCP connection and hangs the serial line up, as a controller that is switched
+  // off.
   void CloseConnections();
   // TCP connections accepted so far; a send right after a client connects waits for this.
   size_t TcpConnections() { return Connections(); }
@@ -88,9 +99,13 @@ private:
 
   FakeControllerSettings settings;
   boost::asio::io_context io;
+  // A paused serial line has no operation pending; the loop waits for the next call all the same.
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> serving{
+      io.get_executor()};
   std::thread thread;
   std::vector<std::unique_ptr<ControllerTcpFrontEnd>> tcp;
   std::vector<std::unique_ptr<ControllerUdpFrontEnd>> udp;
+  std::unique_ptr<ControllerPtyFrontEnd> line;
 };
 
 }  // namespace orvan::fakes

@@ -1,6 +1,7 @@
 // The fake controller as a program of its own, for tests and benchmarks that want it in another
-// process, or in another network namespace (started through nsenter).
-// Prints "ready ADDRESS P1 P2" once it serves; then reads commands from standard input:
+// process, or in another network namespace (started through nsenter). Prints "ready ADDRESS P1
+// P2" once it serves ("ready LINK 0 0" when it serves a serial line through --pty LINK); then
+// reads commands from standard input:
 // "message TEXT", "record", "interrupt HEX..." (status bytes), "close", "monitor on|off",
 // "array NAME SIZE" (these two answer "ok VERB" once done); it ends at "quit" or EOF.
 #include <boost/program_options.hpp>
@@ -27,7 +28,9 @@ int main(int argc, char** argv) {
       "capability", po::value<std::vector<std::string>>(), "one capability line of \"QP\"")(
       "option-report", po::value(&settings.identity.optionReport), "reply to \"ID\"")(
       "discovery", po::value(&settings.discoveryInterfaces),
-      "answer the discovery query on the interface with this IPv4 address (repeatable)");
+      "answer the discovery query on the interface with this IPv4 address (repeatable)")(
+
+      "pty", po::value(&settings.pty), "serve a serial line: a pty whose slave this link names");
   try {
     po::variables_map values;
     po::store(po::parse_command_line(argc, argv, described), values);
@@ -44,8 +47,9 @@ int main(int argc, char** argv) {
     }
     orvan::fakes::FakeController controller(settings);
     controller.Start();
-    std::cout << "ready " << controller.Address() << ' ' << controller.CommandPort() << ' '
-              << controller.UnsolicitedPort() << std::endl;
+    const bool serial = !settings.pty.empty();
+    std::cout << "ready " << (serial ? settings.pty : controller.Address()) << ' '
+              << controller.CommandPort() << ' ' << controller.UnsolicitedPort() << std::endl;
 
     std::string line;
     while (std::getline(std::cin, line)) {

@@ -3,7 +3,9 @@
  * 127.0.0.2 (TCP 23, UDP 23 and 60007, inside a test namespace) and this program uses every
  * function of the public header but the utility call and the firmware loader against it.
  * Arguments: the path of the fake controller program and, to take the same road through the
- * server instead, the path of the server program, which then serves 127.0.0.1 port 23.
+ * server instead, the path of the server program, which then serves 127.0.0.1 port 23; or
+ * "--serial" to take it directly over a serial line, a pty the fake makes in a folder of its
+ * own, where data records come only through "QR" and there are no interrupts.
  */
 #define _POSIX_C_SOURCE 200809L
 #define _XOPEN_SOURCE 700
@@ -43,6 +45,10 @@ static FILE* fromController;
 static pid_t controller;
 static pid_t server;
 static char serverFolder[] = "/tmp/c-road-XXXXXX";
+static int serial;
+static char serialFolder[] = "/tmp/c-road-serial-XXXXXX";
+/* Where the controller is: its IPv4 address, or the link to its serial line. */
+static char target[128] = "127.0.0.2";
 
 /* Starts the server with a program-data folder of its own; it makes its certificate there. */
 static int StartServer(const char* program) {
@@ -57,6 +63,13 @@ static int RemoveEntry(const char* path, const struct stat* status, int flag, st
   (void)flag;
   (void)walk;
   return remove(path);
+}
+
+/* A folder for the serial line's link; the fake makes dev/ttyV1 in it. */
+static int MakeSerialFolder(void) {
+  if (!mkdtemp(serialFolder)) return -1;
+  snprintf(target, sizeof target, "%s/dev/ttyV1", serialFolder);
+  return 0;
 }
 
 /* Stops the server as its service manager would and removes its folder. */
@@ -86,10 +99,10 @@ static int WaitForServer(void) {
   return -1;
 }
 
-/* Opens with the options, directly or through the server. */
+/* Opens the controller with the options, directly or through the server. */
 static int32_t Open(const char* options, OrvCon** handle) {
-  char address[128];
-  snprintf(address, sizeof address, "%s%s", options, server ? "" : " -d");
+  char address[256];
+  snprintf(address, sizeof address, "%s %s%s", target, options, server ? "" : " -d");
   return OrvOpen(address, handle);
 }
 
@@ -116,6 +129,8 @@ static int StartController(const char* program) {
                   "PR 80,4000,1",
                   "--capability",
                   "UC 2",
+                  serial ? "--pty" : NULL,
+                  target,
                   NULL};
   const int spawned = posix_spawn(&controller, program, &actions, NULL, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -190,17 +205,25 @@ static void Unsolicited(OrvCon* handle) {
   CHECK(record.bytes[0] == 0x87 && record.bytes[2] == 64 && record.bytes[3] == 0);
 
   memset(&record, 0, sizeof record);
-  Tell("record", 0);
-  CHECK(OrvRecord(handle, &record, 1) == 0); /* the datagram on the unsolicited channel */
-  CHECK(record.bytes[0] == 0x87 && record.bytes[2] == 64);
+  if (serial) {
+    CHECK(OrvRecord(handle, &record, 1) == -1109); /* a serial line has no record stream */
+  } else {
+    Tell("record", 0);
+    CHECK(OrvRecord(handle, &record, 1) == 0); /* the datagram on the unsolicited channel */
+    CHECK(record.bytes[0] == 0x87 && record.bytes[2] == 64);
+  }
 
   Tell("message hello", 0);
   char message[32];
   CHECK(OrvMessage(handle, message, sizeof message) == 0);
   CHECK(strcmp(message, "hello") == 0);
 
-  Tell("interrupt 5a", 0);
   uint8_t status = 0;
+  if (serial) {
+    CHECK(OrvInterrupt(handle, &status) == -1109);
+    return;
+  }
+  Tell("interrupt 5a", 0);
   CHECK(OrvInterrupt(handle, &status) == 0);
   CHECK(status == 0x5a);
 }
@@ -217,24 +240,29 @@ static void Monitor(OrvCon* handle) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: c_road_test FAKE_CONTROLLER [SERVER]\n");
+    fprintf(stderr, "usage: c_road_test FAKE_CONTROLLER [SERVER | --serial]\n");
     return 2;
   }
   alarm(120); /* a hang is a failure, not a stuck test run */
   signal(SIGPIPE, SIG_IGN);
+  serial = argc > 2 && strcmp(argv[2], "--serial") == 0;
+  if (serial && MakeSerialFolder() != 0) {
+    fprintf(stderr, "no folder for the serial line\n");
+    return 1;
+  }
   if (StartController(argv[1]) != 0) {
     fprintf(stderr, "the fake controller did not start\n");
     return 1;
   }
-  if (argc > 2 && (StartServer(argv[2]) != 0 || WaitForServer() != 0)) {
+  if (argc > 2 && !serial && (StartServer(argv[2]) != 0 || WaitForServer() != 0)) {
     fprintf(stderr, "the server did not start\n");
     return 1;
   }
 
   OrvCon* handle = NULL;
-  CHECK(Open("127.0.0.2 --bogus", &handle) == -10006);
+  CHECK(Open("--bogus", &handle) == -10006);
   CHECK(handle == NULL);
-  CHECK(Open("127.0.0.2 -t 3000 -s MG -s DR -s EI", &handle) == 0);
+  CHECK(Open("-t 3000 -s MG -s DR -s EI", &handle) == 0);
   if (handle) {
     Commands(handle);
     Programs(handle, "ACK");
@@ -246,7 +274,7 @@ int main(int argc, char** argv) {
 
   /* Debug bit 0 makes both downloads blind on the same controller. */
   OrvCon* blind = NULL;
-  CHECK(Open("127.0.0.2 -t 3000 --debug 1", &blind) == 0);
+  CHECK(Open("-t 3000 --debug 1", &blind) == 0);
   if (blind) {
     Programs(blind, "BLIND");
     Arrays(blind, "1,2.5,3");
@@ -258,6 +286,7 @@ int main(int argc, char** argv) {
   int exitStatus = 0;
   waitpid(controller, &exitStatus, 0);
   CHECK(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
+  if (serial) nftw(serialFolder, RemoveEntry, 8, FTW_DEPTH | FTW_PHYS);
   printf("%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include "core/orvan_options.hpp"
 #include "network/network_device.hpp"
 #include "pci/pci_device.hpp"
+#include "serial/serial_device.hpp"
 #include "server_client/client_device.hpp"
 
 namespace orvan {
@@ -15,9 +16,10 @@ std::shared_ptr<OrvanDevice> MakeDevice(const OrvanOptions& options, boost::asio
   switch (options.AddressKind()) {
     case kAddressNetwork:
       return std::make_shared<NetworkDevice>(io);
+    case kAddressSerial:
+      return std::make_shared<SerialDevice>(io);
     case kAddressPci:
       return std::make_shared<PciDevice>();
-    case kAddressSerial:
     default:
       break;
   }

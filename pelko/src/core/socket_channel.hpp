@@ -1,21 +1,26 @@
-// One socket of a direct device and how its blocking steps wait on it. Every transfer is
-// first tried without blocking; only when the socket is not ready does a readiness wait become
-// the step's operation. A wait cut short by its deadline stays pending and the next step
-// reuses it, so nothing is ever left transferring into a caller's buffer.
+// One socket (or serial port) of a direct device and how its blocking steps wait on it. Every
+// transfer is first tried without blocking; only when the stream is not ready does a readiness
+// wait become the step's operation. A wait cut short by its deadline stays pending and the
+// next step reuses it, so nothing is ever left transferring into a caller's buffer, and a
+// timed-out write leaves nothing behind to go out after the next one.
 #pragma once
 
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "core/blocking_step.hpp"
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
 #include "core/received_block.hpp"
+#include "platform/serial_port.hpp"
 
 namespace orvan {
 
@@ -24,6 +29,7 @@ constexpr size_t kPacedWrite = 448;
 constexpr uint32_t kPaceMilliseconds = 26;
 
 // Sized by its transport: a controller read by default; the server's sub-channels take more.
+// `Socket` is an Asio socket or a serial port.
 template <class Socket, size_t BlockSize = kReadBlock>
 class SocketChannel {
 public:
@@ -69,20 +75,20 @@ public:
   template <class Attempt>
   void AwaitReceive(BlockingStep::Clock::time_point deadline, const std::shared_ptr<void>& owner,
                     Attempt attempt) {
-    Await(Socket::wait_read, receiveWaiting, deadline, owner, attempt);
+    Await(true, receiveWaiting, deadline, owner, attempt);
   }
   template <class Attempt>
   void AwaitSend(BlockingStep::Clock::time_point deadline, const std::shared_ptr<void>& owner,
                  Attempt attempt) {
-    Await(Socket::wait_write, sendWaiting, deadline, owner, attempt);
+    Await(false, sendWaiting, deadline, owner, attempt);
   }
 
-  // Bytes waiting in the socket and in the received block; -1 when the socket cannot tell.
+  // Bytes waiting in the stream and in the received block; -1 when the stream cannot tell.
   int32_t BytesWaiting() {
-    boost::system::error_code error;
-    const size_t waiting = socket.available(error);
-    if (error) return -1;
-    return static_cast<int32_t>(std::min<size_t>(waiting + received.Remaining(), INT32_MAX));
+    const int64_t waiting = Waiting(socket);
+    if (waiting < 0) return -1;
+    return static_cast<int32_t>(
+        std::min<int64_t>(waiting + static_cast<int64_t>(received.Remaining()), INT32_MAX));
   }
 
   BlockingStep step;
@@ -91,19 +97,47 @@ public:
 
 private:
   template <class Attempt>
-  void Await(typename Socket::wait_type type, bool& waiting,
-             BlockingStep::Clock::time_point deadline, const std::shared_ptr<void>& owner,
-             Attempt& attempt) {
-    do {
+  void Await(bool reading, bool& waiting, BlockingStep::Clock::time_point deadline,
+             const std::shared_ptr<void>& owner, Attempt& attempt) {
+    for (;;) {
       if (!waiting) {
         waiting = true;
-        socket.async_wait(
-            type, [this, &waiting, owner, current = generation](const boost::system::error_code&) {
-              if (current == generation) waiting = false;
-            });
+        StartWait(socket, reading,
+                  [this, &waiting, owner, current = generation](const boost::system::error_code&) {
+                    if (current == generation) waiting = false;
+                  });
       }
       step.Run(deadline, [&waiting] { return !waiting; });
-    } while (!attempt());
+      if (attempt()) return;
+      // A stream that keeps waking the wait without taking a transfer still ends on time.
+      if (BlockingStep::Clock::now() >= deadline) throw OrvanError(-1100);
+    }
+  }
+
+  template <class Stream, class Handler>
+  static void StartWait(Stream& stream, bool reading, Handler handler) {
+    stream.async_wait(reading ? Stream::wait_read : Stream::wait_write, std::move(handler));
+  }
+  // A serial port has no readiness wait of its own; a transfer of no buffers is one.
+  template <class Handler>
+  static void StartWait(boost::asio::serial_port& port, bool reading, Handler handler) {
+    auto done = [handler = std::move(handler)](const boost::system::error_code& error,
+                                               size_t) mutable { handler(error); };
+    if (reading) {
+      port.async_read_some(boost::asio::null_buffers(), std::move(done));
+    } else {
+      port.async_write_some(boost::asio::null_buffers(), std::move(done));
+    }
+  }
+
+  template <class Stream>
+  static int64_t Waiting(Stream& stream) {
+    boost::system::error_code error;
+    const size_t waiting = stream.available(error);
+    return error ? -1 : static_cast<int64_t>(waiting);
+  }
+  static int64_t Waiting(boost::asio::serial_port& port) {
+    return port.is_open() ? platform::SerialBytesWaiting(port.native_handle()) : -1;
   }
 
   uint32_t generation = 0;

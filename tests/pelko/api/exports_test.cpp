@@ -76,8 +76,10 @@ TEST_F(Exports, OpenFailuresLeaveTheCallersHandleAlone) {
 TEST_F(Exports, OpenWithoutABuiltDeviceKindFails) {
   Connection::SetDeviceMaker(nullptr);
   OrvCon* out = nullptr;
-  // Port 1 of loopback is closed: the direct Ethernet kind fails to connect.
-  for (const char* address : {"127.0.0.9", "127.0.0.1 --p1 1 -d", "COM1 -d", "RUREZIVU1 -d"}) {
+  // Port 1 of loopback is closed: the direct Ethernet kind fails to connect; the serial port is
+  // not there (no test opens a real one).
+  for (const char* address :
+       {"127.0.0.9", "127.0.0.1 --p1 1 -d", "/nonexistent/dev/ttyV9 -d", "RUREZIVU1 -d"}) {
     SCOPED_TRACE(address);
     EXPECT_EQ(OrvOpen(address, &out), -1101);
   }
