@@ -287,6 +287,11 @@ FakeFirmware ControllerCore::Firmware() {
   return loader.Firmware();
 }
 
+void ControllerCore::ScriptLoaderStatus(BinaryStep step, int status) {
+  std::lock_guard<std::mutex> guard(lock);
+  loader.ScriptStatus(step, status);
+}
+
 std::vector<FakeReceived> ControllerCore::Received() {
   std::lock_guard<std::mutex> guard(lock);
   return received;

@@ -147,6 +147,8 @@ public:
   void SetMonitor(bool on);
   // What the firmware loads left behind; it outlives every connection.
   FakeFirmware Firmware();
+  // The binary loader answers its next pass through the step with this status.
+  void ScriptLoaderStatus(BinaryStep step, int status);
 
   std::vector<FakeReceived> Received();
   std::vector<FakeCommand> Commands();

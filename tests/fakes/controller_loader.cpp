@@ -34,6 +34,9 @@ bool HexBytes(const std::string& text, size_t first, std::vector<int>& bytes) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+constexpr char kBinaryStart = static_cast<char>(0x80);
+constexpr size_t kBinaryChunk = 384;
+
 }  // namespace
 
 bool ValidSRecord(const std::string& record) {
@@ -59,8 +62,9 @@ bool ValidHexRecord(const std::string& record) {
 
 std::optional<std::string> ControllerLoader::Command(LoaderSession& session,
                                                      const std::string& text, bool monitor) {
-  const auto open = [&session](LoaderSession::Mode mode) {
+  const auto open = [&session, &text](LoaderSession::Mode mode) {
     session.mode = mode;
+    session.loaderMode = text == kLoaderMode;
     session.record.clear();
     session.image.clear();
     session.ended = false;
@@ -116,6 +120,15 @@ std::optional<std::string> ControllerLoader::Command(LoaderSession& session,
 std::string ControllerLoader::Take(LoaderSession& session, char byte, bool monitor,
                                    bool& handBack) {
   handBack = false;
+  if (session.mode == LoaderSession::Mode::Whole && session.loaderMode && session.record.empty() &&
+      session.image.empty() && byte == kBinaryStart) {
+    session.mode = LoaderSession::Mode::Binary;
+    session.step = BinaryStep::Start;
+    session.field.clear();
+    session.data.clear();
+    session.acknowledgements = 0;
+  }
+  if (session.mode == LoaderSession::Mode::Binary) return TakeBinary(session, byte);
   if (session.mode == LoaderSession::Mode::Trailer) {
     // Line breaks and blanks after the end record still belong to the image.
     if (byte == '\r' || byte == '\n' || IsBlank(byte)) return {};
@@ -180,6 +193,68 @@ void ControllerLoader::Finish(LoaderSession& session, bool monitor) {
   }
   session.staged = session.image;
   session.hasStaged = true;
+}
+
+std::string ControllerLoader::TakeBinary(LoaderSession& session, char byte) {
+  const auto opcode = static_cast<uint8_t>(byte);
+  if (byte == '\n' && session.acknowledgements > 0) {
+    --session.acknowledgements;
+    return {};
+  }
+  switch (session.step) {
+    case BinaryStep::Start:
+      session.step = BinaryStep::Speed;
+      return Status(session, BinaryStep::Start, opcode == 0x80);
+    case BinaryStep::Speed:
+      firmware.speed = opcode;
+      session.step = BinaryStep::Length;
+      return Status(session, BinaryStep::Speed, opcode <= 1);
+    case BinaryStep::Length:
+      session.field += byte;
+      if (session.field.size() < 3) return {};
+      session.declared = 0;
+      for (const char c : session.field)
+        session.declared = session.declared * 256 + static_cast<uint8_t>(c);
+      session.field.clear();
+      session.step = session.declared == 0 ? BinaryStep::Validate : BinaryStep::Data;
+      return Status(session, BinaryStep::Length, session.declared != 0);
+    case BinaryStep::Data:
+      session.data += byte;
+      if (session.data.size() % kBinaryChunk != 0 && session.data.size() < session.declared)
+        return {};
+      if (session.data.size() == session.declared) session.step = BinaryStep::Validate;
+      return Status(session, BinaryStep::Data, true);
+    case BinaryStep::Validate:
+      session.step = BinaryStep::Erase;
+      return Status(session, BinaryStep::Validate, opcode == 0x81);
+    case BinaryStep::Erase:
+      session.step = BinaryStep::Program;
+      return Status(session, BinaryStep::Erase, opcode == 0x82);
+    case BinaryStep::Program:
+      session.step = BinaryStep::Reset;
+      return Status(session, BinaryStep::Program, opcode == 0x83);
+    case BinaryStep::Reset: {
+      std::string reply = Status(session, BinaryStep::Reset, opcode == 0x84);
+      if (session.mode != LoaderSession::Mode::Binary) return reply;
+      session.mode = LoaderSession::Mode::None;
+      firmware.binary = session.data;
+      ++firmware.burns;
+      return reply + ":";
+    }
+  }
+  return {};
+}
+
+std::string ControllerLoader::Status(LoaderSession& session, BinaryStep step, bool valid) {
+  int status = valid ? 0 : -5;  // -5: an unknown opcode
+  if (const auto it = scripted.find(step); it != scripted.end()) {
+    status = it->second;
+    scripted.erase(it);
+  }
+  if (status != 0 && status != 1) session.mode = LoaderSession::Mode::None;
+  ++session.acknowledgements;
+  const auto bits = static_cast<uint16_t>(status);
+  return {static_cast<char>(bits >> 8), static_cast<char>(bits & 0xFF)};
 }
 
 void ControllerLoader::Burn(const std::string& image) {

@@ -1,13 +1,19 @@
 // The fake controller's firmware side: the unlock forms and the loader-mode command that open a
 // text image (sent whole, or a line at a time with an ACK for each), the Intel-hex session
 // ("RJ1", "FUC", "FUH...", "RJ0"), the burns ("BN", "BP"), the quiet sequence and the DHCP
-// switch that a new image turns back on. Every S-record and hex record is checked, checksum
+// switch that a new image turns back on; and the binary loader behind the loader-mode command
+// (start, speed, length, data, validate, erase, program, reset, each answered by a two-byte
+// status, any of them scriptable). A host acknowledges what it read with a lone LF (the server
+// sends one before every read of the controller); the binary loader takes such an LF, while a
+// status of its own is unacknowledged, as that and not as image data, so test images hold no
+// 0x0A. Every S-record and hex record is checked, checksum
 // included, and a bad one is answered with '?'. What was burned stays with the controller; a
 // load in progress belongs to its connection, so a load that ends early leaves the next
 // connection in command mode. No transport and no lock: the controller core serialises calls.
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,15 +27,26 @@ struct FakeFirmware {
   std::string program;           // the program as "BP" burned it
   bool dhcp = true;              // "DH?" answers 1; a newly loaded image turns it on again
   size_t burns = 0;              // images burned
+  std::string binary;            // the image the binary loader last programmed
+  int speed = -1;                // the speed byte of the last binary load
 };
+
+// The binary loader's steps, in the order it takes them.
+enum class BinaryStep { Start, Speed, Length, Data, Validate, Erase, Program, Reset };
 
 // One connection's load in progress.
 struct LoaderSession {
-  enum class Mode { None, Whole, Acknowledged, Trailer } mode = Mode::None;
-  std::string record;  // the S-record being received
-  std::string image;   // the records so far
-  bool ended = false;  // the end record arrived; Acknowledged waits for its CR
-  std::string staged;  // a whole image waiting for "BN"
+  enum class Mode { None, Whole, Acknowledged, Trailer, Binary } mode = Mode::None;
+  bool loaderMode = false;  // opened by the loader-mode command, so a 0x80 starts the binary one
+  BinaryStep step = BinaryStep::Start;
+  std::string field;            // bytes of the binary step in progress
+  size_t declared = 0;          // the image length the length step gave
+  std::string data;             // the binary image so far
+  size_t acknowledgements = 0;  // statuses sent that the host may still acknowledge with LF
+  std::string record;           // the S-record being received
+  std::string image;            // the records so far
+  bool ended = false;           // the end record arrived; Acknowledged waits for its CR
+  std::string staged;           // a whole image waiting for "BN"
   bool hasStaged = false;
   bool hexOpen = false;     // after "RJ1"
   bool hexCleared = false;  // after "FUC"
@@ -49,14 +66,21 @@ public:
   std::string BurnProgram(const std::string& program);
 
   const FakeFirmware& Firmware() const { return firmware; }
+  // The next time the binary loader answers this step, it answers this status (once).
+  void ScriptStatus(BinaryStep step, int status) { scripted[step] = status; }
 
 private:
   std::string Fail(LoaderSession& session);
   // The end record arrived: the monitor burns at once, otherwise "BN" will.
   void Finish(LoaderSession& session, bool monitor);
   void Burn(const std::string& image);
+  std::string TakeBinary(LoaderSession& session, char byte);
+  // The two status bytes of a finished step: the scripted one, else 0 (or -5 when the byte
+  // is not the step's); a failing status ends the session.
+  std::string Status(LoaderSession& session, BinaryStep step, bool valid);
 
   FakeFirmware firmware;
+  std::map<BinaryStep, int> scripted;
 };
 
 // True for one whole S-record ("S1..." with its checksum) or Intel-hex record (":...").

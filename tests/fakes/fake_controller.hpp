@@ -63,6 +63,7 @@ public:
   using ControllerCore::Array;
   using ControllerCore::DefineArray;
   using ControllerCore::Firmware;
+  using ControllerCore::ScriptLoaderStatus;
   using ControllerCore::Program;
 
   using ControllerCore::ClearLog;

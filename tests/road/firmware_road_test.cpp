@@ -171,7 +171,9 @@ TEST_F(FirmwareRoad, RefusalsBeforeAnyUnlockLeaveTheControllerTakingCommands) {
   const std::string image = Lines(SRecordImage(kData), "\r\n");
   const Case cases[] = {
       {"empty.s19", "", -10005, "firmware file is empty"},
-      {"raw.bin", image, -1109, "raw binary firmware images are not supported"},
+      // The binary loader's length field holds 24 bits.
+      {"huge.bin", std::string(size_t{1} << 24, '\x1B'), -10002,
+       "a binary firmware image must be smaller than 16 MiB"},
       {"unterminated.ofp", "<?xml version=\"1.0\"?><ofp version=\"1\"/>", -10005,
        "bad package format"},
       {"wrong-key.ofp",
@@ -198,6 +200,50 @@ TEST_F(FirmwareRoad, HardwareThatTakesFirmwareOnlyOverSerialRefusesThisBus) {
   ExpectCommands();
 }
 
+std::string BinaryImage(size_t length) {
+  std::string image(length, '\0');
+  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i % 3 == 0 ? 0x1B : i * 7);
+  // The fake takes 0x0A for a host's read acknowledgement.
+  std::replace(image.begin(), image.end(), '\n', '\x0B');
+  return image;
+}
+
+TEST_F(FirmwareRoad, BinaryImageThroughTheControllersBinaryLoader) {
+  Start();
+  const std::string image = BinaryImage(1000);
+  ASSERT_EQ(Load("controller.bin", image), 0) << LastError();
+  const fakes::FakeFirmware firmware = controller->Firmware();
+  EXPECT_EQ(firmware.binary, image);
+  EXPECT_EQ(firmware.speed, 1);
+  ExpectProgressTo(1004);
+  ExpectCommands();
+}
+
+TEST_F(FirmwareRoad, BinaryLoaderRefusalsEndInTheirCodes) {
+  Start();
+  struct Case {
+    fakes::BinaryStep step;
+    int status;
+    int32_t code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {fakes::BinaryStep::Data, -2, -30002, "the firmware image is invalid"},
+      {fakes::BinaryStep::Erase, -6, -30006,
+       "the requested write operation was aborted because the flash is not erased"},
+      // Never a success and never one of the library's own codes.
+      {fakes::BinaryStep::Validate, 0x1234, -30008, "Loader returned unknown error"},
+      {fakes::BinaryStep::Start, 28900, -30008, "Loader returned unknown error"},
+  };
+  for (const Case& c : cases) {
+    controller->ScriptLoaderStatus(c.step, c.status);
+    EXPECT_EQ(Load("controller.bin", BinaryImage(900)), c.code) << c.status;
+    EXPECT_EQ(LastError(), c.message);
+    ExpectCommands();
+  }
+  EXPECT_TRUE(controller->Firmware().binary.empty());
+}
+
 TEST_F(FirmwareRoad, FailedLoadsEndInTheirCodeAndTheNextConnectionTakesCommands) {
   Start();
   // Binary garbage is a text image the controller refuses.
@@ -210,7 +256,8 @@ TEST_F(FirmwareRoad, FailedLoadsEndInTheirCodeAndTheNextConnectionTakesCommands)
   const size_t connections = controller->TcpConnections();
   EXPECT_NE(Load("controller.hex", Lines(records, "\r\n")), 0);
   // The fake counts a connection when it accepts it, which may come after the library connected.
-  EXPECT_TRUE(controller->WaitForConnections(connections + 1, std::chrono::seconds(5))) << "reopened";
+  EXPECT_TRUE(controller->WaitForConnections(connections + 1, std::chrono::seconds(5)))
+      << "reopened";
   EXPECT_TRUE(controller->Firmware().hex.empty());
   auto& device = static_cast<NetworkDevice&>(*handle->connection.device);
   EXPECT_EQ(device.description, device.CommandChannel()->description);

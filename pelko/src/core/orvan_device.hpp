@@ -99,6 +99,14 @@ public:
   void LoadFirmwarePackage(const char* file, size_t length, Connection& connection);
   // A program downloaded through the connection and burned into the controller.
   void DownloadAndBurnProgram(const char* image, size_t length, Connection& connection);
+  // A raw binary image through the controller's binary loader.
+  void LoadFirmwareBinary(const char* image, size_t length);
+  // The binary loader's stages: start, speed, length, the data in chunks, validate, erase,
+  // program and reset; every failure carries its stage's text unless the loader gave a status.
+  void RunBinaryLoader(const char* image, size_t length);
+  // Sends the bytes (none when count is 0) and reads the loader's two-byte status; the status
+  // when it is a success, else the error it stands for is raised.
+  int32_t LoaderExchange(const char* bytes, size_t count, int32_t timeout);
   // Quiets the controller's own output before a loader takes the link.
   void QuietForLoader();
 

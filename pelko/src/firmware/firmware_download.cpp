@@ -18,6 +18,7 @@ namespace {
 
 constexpr int32_t kTwoStopBits = 2;
 constexpr int32_t kOneStopBit = 1;
+constexpr size_t kBinaryImageLimit = size_t{1} << 24;
 
 }  // namespace
 
@@ -25,19 +26,22 @@ void OrvanDevice::FirmwareDownload(const std::string& path, Connection& connecti
   const std::string file = ReadWholeFile(path);
   if (file.empty()) throw OrvanError(-10005, "firmware file is empty");
   const int32_t kind = IsRawBinaryName(path) ? kFirmwareBinary : ClassifyFirmwareFile(file);
-  if (kind == kFirmwareBinary)
-    throw OrvanError(-1109, "raw binary firmware images are not supported");
+  // The binary loader's length field holds 24 bits.
+  if (kind == kFirmwareBinary && file.size() >= kBinaryImageLimit)
+    throw OrvanError(-10002, "a binary firmware image must be smaller than 16 MiB");
   // A bad part anywhere in a package is found before its first part is burned.
   if (kind == kFirmwarePackage) ParseFirmwarePackage(file);
 
   const int32_t link = options->AddressKind();
   const bool serial = link == kAddressSerial;
+  // The binary loader keeps one stop bit; other images take two on a serial line.
+  const bool twoStopBits = serial && kind != kFirmwareBinary;
   // Other handles of the controller would talk into the load.
   if (link == kAddressNetwork) Command("IH*=-3", true, -1, true);
 
   try {
     SetOption(kOptionPassThrough, 0);
-    if (serial) SetOption(kOptionStopBits, kTwoStopBits);
+    if (twoStopBits) SetOption(kOptionStopBits, kTwoStopBits);
     const char* bytes = file.data();
     const size_t length = file.size();
     switch (kind) {
@@ -55,6 +59,9 @@ void OrvanDevice::FirmwareDownload(const std::string& path, Connection& connecti
       case kFirmwareHex:
         LoadFirmwareHex(bytes, length);
         break;
+      case kFirmwareBinary:
+        LoadFirmwareBinary(bytes, length);
+        break;
       case kFirmwareProgram:
         DownloadAndBurnProgram(bytes, length, connection);
         break;
@@ -62,7 +69,7 @@ void OrvanDevice::FirmwareDownload(const std::string& path, Connection& connecti
         LoadFirmwareText(bytes, length);
         break;
     }
-    if (serial) SetOption(kOptionStopBits, kOneStopBit);
+    if (twoStopBits) SetOption(kOptionStopBits, kOneStopBit);
   } catch (const OrvanError&) {
     // The controller may still be in its loader: a fresh link after a pause is what it takes
     // commands on again. Only the load's own error reaches the caller.

@@ -28,6 +28,26 @@ void WriteLoaderBytes(OrvanDevice& device, std::string_view bytes) {
   device.Write(bytes.data(), bytes.size(), kLoaderTimeout, false);
 }
 
+int32_t CheckLoaderStatus(int32_t status) {
+  static const char* const kTexts[] = {
+      "the requested data size is too big",
+      "the firmware image is invalid",
+      "no firmware image data has been loaded yet",
+      "the requested write operation failed",
+      "an unknown opcode was used",
+      "the requested write operation was aborted because the flash is not erased",
+      "the configured timeout period elapsed while waiting for the next byte in the current field",
+  };
+  if (status == 0 || status == 1) return status;
+  if (status >= -7 && status <= -1)
+    throw OrvanError(kLoaderStatusBase + status, kTexts[-status - 1]);
+  throw OrvanError(kLoaderStatusBase - 8, "Loader returned unknown error");
+}
+
+bool IsLoaderStatusCode(int32_t code) {
+  return code <= kLoaderStatusBase - 1 && code >= kLoaderStatusBase - 8;
+}
+
 void BurnFirmware(OrvanDevice& device) {
   const bool argument = IdentifiedDescription(device).qqWord != 0;
   device.Command(argument ? kBurnWithArgument : "BN", false, -1, false);

@@ -25,6 +25,8 @@ inline constexpr uint8_t kAcknowledge = 0x06;
 constexpr int32_t kLoaderTimeout = 10000;
 // The controller settles this long after an unlock, after a hex load and before a reopen.
 constexpr uint32_t kLoaderSettle = 1000;
+// A binary loader status s is raised as the code s - 30000.
+constexpr int32_t kLoaderStatusBase = -30000;
 
 // The hardware behind the device, identified once; -1300 without a description.
 const Description& IdentifiedDescription(OrvanDevice& device);
@@ -33,6 +35,11 @@ void RequireFirmwareOverBus(const Description& description);
 void ReportProgress(OrvanDevice& device, uint64_t done, uint64_t total);
 // Writes loader bytes with the loaders' timeout and no progress reports.
 void WriteLoaderBytes(OrvanDevice& device, std::string_view bytes);
+// The binary loader's status: 0 and 1 are returned; -1 to -7 raise their code (status - 30000)
+// and text; any other value raises -30008, so no status passes for a code of the library's own.
+int32_t CheckLoaderStatus(int32_t status);
+// True for the codes CheckLoaderStatus raises.
+bool IsLoaderStatusCode(int32_t code);
 // Burns what was loaded; controllers that ask for "QQ" take the burn with its argument.
 void BurnFirmware(OrvanDevice& device);
 

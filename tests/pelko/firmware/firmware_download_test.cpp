@@ -78,7 +78,8 @@ TEST_F(FirmwareDownloadTest, RefusalsOfTheFileSendNothing) {
       {folder.Write("empty.s19", ""), -10005, "firmware file is empty"},
       {noTerminator, -10005, "bad package format"},
       {badSecondPart, -10005, "bad offset and or length"},
-      {folder.Write("image.bin", kImage), -1109, "raw binary firmware images are not supported"},
+      {folder.Write("image.bin", std::string(size_t{1} << 24, 'x')), -10002,
+       "a binary firmware image must be smaller than 16 MiB"},
   };
   Open();
   for (const Case& c : cases) {

@@ -13,10 +13,12 @@
 #include "core/orvan_options.hpp"
 #include "fakes/error_code.hpp"
 #include "fakes/scripted_device.hpp"
+#include "firmware/loader_steps.hpp"
 #include "identify/description.hpp"
 #include "support/firmware_files.hpp"
 
 using namespace orvan;
+using namespace std::string_literals;
 using orvan::fakes::CodeOf;
 
 namespace {
@@ -38,9 +40,10 @@ using Progress = std::vector<std::pair<uint32_t, uint32_t>>;
 
 class FirmwareLoader : public ::testing::Test {
 protected:
-  void Open(const std::string& address = "10.0.0.9") {
+  void Open(const std::string& address = "10.0.0.9", int32_t debug = 0) {
     auto options = std::make_shared<OrvanOptions>();
     options->address = address;
+    options->debug = debug;
     options->timeout = 300;
     device->Open(options);
     device->description->identified = true;  // the replies are the loader's alone
@@ -298,6 +301,111 @@ TEST_F(FirmwareLoader, MonitorIgnoresThePackageKey) {
   Connection connection;
   device->LoadFirmwarePackage(file.data(), file.size(), connection);
   EXPECT_TRUE(device->writes.empty());
+}
+
+// The binary loader.
+const std::string kOk("\0\0", 2);
+using Options = std::vector<std::pair<int32_t, int32_t>>;
+
+std::string BinaryImage(size_t length) {
+  std::string image(length, '\0');
+  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i * 7 + 0x1B);
+  return image;
+}
+
+TEST_F(FirmwareLoader, BinaryImageInChunksWithTheFastRateAroundTheData) {
+  Open();
+  const std::string image = BinaryImage(1000);
+  // EO0, then EO0, the quiet sequence and EO0 again; start, speed, length, three chunks, four
+  // stages.
+  Replies({":", ":", ":", ":", kOk, kOk, kOk, kOk, kOk, kOk, kOk, kOk, kOk, kOk, ":"});
+  device->LoadFirmwareBinary(image.data(), image.size());
+  EXPECT_EQ(device->writes,
+            (Writes{"EO0\r", "EO0\r", kQuiet, "EO0\r", kLoaderMode, "\x80", "\x01",
+                    std::string("\x00\x03\xE8", 3), image.substr(0, 384), image.substr(384, 384),
+                    image.substr(768), "\x81", "\x82", "\x83", "\x84"}));
+  EXPECT_TRUE(device->script.empty()) << "statuses left unread";
+  // The pass count covers the length bytes as well as the data.
+  EXPECT_EQ(device->setOptions, (Options{{2, 115200}, {0, 1003}, {2, 115200}, {1, 0}}));
+  EXPECT_EQ(progress, (Progress{{384, 1004},
+                                {768, 1004},
+                                {1000, 1004},
+                                {1001, 1004},
+                                {1002, 1004},
+                                {1003, 1004},
+                                {1004, 1004}}));
+}
+
+TEST_F(FirmwareLoader, BinaryLoaderKeepsTheLinkRateWhenTheDebugBitSaysSo) {
+  Open("COM2", 2);
+  const std::string image = BinaryImage(10);
+  Replies({":", ":", ":", ":", kOk, kOk, kOk, kOk, kOk, kOk, kOk, kOk, ":"});
+  device->LoadFirmwareBinary(image.data(), image.size());
+  EXPECT_EQ(device->writes[6], "\x00"s);
+  EXPECT_EQ(device->setOptions, (Options{{0, 13}, {1, 0}}));
+}
+
+TEST_F(FirmwareLoader, BinaryStatusesAreReadSeventeenChunksBehind) {
+  Open();
+  const std::string image = BinaryImage(384 * 20);
+  // The first data status fails: it is read once the eighteenth chunk is out.
+  Replies({":", ":", ":", ":", kOk, kOk, kOk, "\xFF\xFE"});
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { device->LoadFirmwareBinary(image.data(), image.size()); }, &message),
+            -30002);
+  EXPECT_EQ(message, "the firmware image is invalid");
+  EXPECT_EQ(device->writes.size(), 8u + 18u);
+  EXPECT_EQ(device->UnsolicitedCount(), 0u) << "status bytes are no messages";
+}
+
+TEST_F(FirmwareLoader, BinaryFailuresCarryTheirStage) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> replies;  // after the quiet steps
+    int32_t code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"start timeout", {}, -1100, "error during firmware file load"},
+      {"length refused", {kOk, kOk, "\xFF\xFF"}, -30001, "the requested data size is too big"},
+      {"erase timeout", {kOk, kOk, kOk, kOk, kOk}, -1100, "error during firmware erase"},
+      {"unknown status", {kOk, kOk, kOk, kOk, "\x12\x34"}, -30008, "Loader returned unknown error"},
+      // A status in two pieces is still one status.
+      {"split status",
+       {kOk, kOk, kOk, kOk, kOk, "\xFF", "\xFA"},
+       -30006,
+       "the requested write operation was aborted because the flash is not erased"},
+      {"no prompt",
+       {kOk, kOk, kOk, kOk, kOk, kOk, kOk, kOk},
+       -1100,
+       "error during controller reset"},
+  };
+  for (const Case& c : cases) {
+    device = std::make_shared<fakes::ScriptedDevice>();
+    Open();
+    Replies({":", ":", ":", ":"});
+    Replies(c.replies);
+    const std::string image = BinaryImage(10);
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { device->LoadFirmwareBinary(image.data(), image.size()); }, &message),
+              c.code)
+        << c.name;
+    EXPECT_EQ(message, c.message) << c.name;
+  }
+}
+
+TEST(LoaderStatus, KnownStatusesAndEveryOtherValue) {
+  EXPECT_EQ(CheckLoaderStatus(0), 0);
+  EXPECT_EQ(CheckLoaderStatus(1), 1);
+  for (int32_t status = -1; status >= -7; --status) {
+    EXPECT_EQ(CodeOf([&] { CheckLoaderStatus(status); }), status - 30000) << status;
+  }
+  // None passes for success or for one of the library's own codes (28900 - 30000 = -1100).
+  for (const int32_t status : {2, -8, 28900, 30000, 32767, -32768}) {
+    std::string message;
+    EXPECT_EQ(CodeOf([&] { CheckLoaderStatus(status); }, &message), -30008) << status;
+    EXPECT_EQ(message, "Loader returned unknown error");
+  }
 }
 
 }  // namespace
