@@ -14,12 +14,16 @@ namespace orvan {
 namespace {
 
 // Options that need no handle; a missing required argument sends the call on to the handle
-// options, where it is refused.
+// options, where it is refused. One row per option, in number order.
+// clang-format off
 const UtilityOption kNoHandleOptions[] = {
-    {128, false, NeedsBoth, LibraryVersion},   {130, false, NeedsData1, Pause},
-    {256, false, NeedsBoth, SetServer},        {257, false, NeedsBoth, ServerVersion},
+    {128, false, NeedsBoth, LibraryVersion},
+    {130, false, NeedsData1, Pause},
+    {256, false, NeedsBoth, SetServer},
+    {257, false, NeedsBoth, ServerVersion},
     {267, true, NeedsBoth, ServerConnections},
 };
+// clang-format on
 
 // Options on a handle; their missing arguments give -2.
 const UtilityOption kHandleOptions[] = {
@@ -35,7 +39,7 @@ const UtilityOption kHandleOptions[] = {
 };
 
 // Options of this family whose work is not built yet: refused as unsupported, whatever the
-// arguments, until they get a row above.
+// arguments, until they get a row above (263 to 268 as server management).
 const int32_t kNotYetBuilt[] = {131, 132, 133, 135, 259, 260, 261, 262,
                                 263, 264, 265, 266, 268, 269, 270};
 

@@ -281,6 +281,14 @@ TEST_F(UtilityDispatch, FailuresInsideAnOptionReachTheCaller) {
   EXPECT_EQ(handle->lastError, "kept");
 }
 
+// A device that lost its description (a closed one) is refused, not read through.
+TEST_F(UtilityDispatch, DescriptionWithoutRecordIsRefused) {
+  device->description.reset();
+  OrvDescription description{};
+  EXPECT_EQ(OrvUtility(handle, 100000, &description, nullptr), -1300);
+  EXPECT_EQ(handle->lastError, "no hardware description");
+}
+
 TEST_F(UtilityDispatch, CallbackReachesTheDevice) {
   auto callback = [](uint32_t, uint32_t, void*) {};
   int user = 0;
