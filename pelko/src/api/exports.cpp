@@ -1,6 +1,7 @@
 // The fifteen C functions of the library. Every one turns the library's failures into its
 // return code: an OrvanError gives its code and leaves its message as the handle's last error,
-// anything else gives -1. Functions whose work is not built yet answer -1109.
+// anything else gives -1. Functions whose work is not built yet answer -1109. OrvUtility hands
+// its options to the dispatcher in utility/.
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -13,6 +14,7 @@
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
 #include "pelko.h"
+#include "utility/utility_dispatcher.hpp"
 
 using orvan::OrvanDevice;
 using orvan::OrvanError;
@@ -21,7 +23,6 @@ namespace {
 
 constexpr int32_t kNothingNew = -4;
 constexpr int32_t kBadValue = -10002;
-constexpr int32_t kNotSupported = -1109;
 
 // Runs the body and turns what it throws into the return code.
 template <typename Body>
@@ -218,6 +219,8 @@ ORV_API int32_t OrvFirmwareDownload(OrvCon* handle, const char* path) {
   });
 }
 
-ORV_API int32_t OrvUtility(OrvCon*, int32_t, void*, void*) { return kNotSupported; }
+ORV_API int32_t OrvUtility(OrvCon* handle, int32_t option, void* data1, void* data2) {
+  return orvan::DispatchUtility(handle, option, data1, data2);
+}
 
 }  // extern "C"

@@ -1,0 +1,53 @@
+// The working object behind the utility options that talk to a server: one I/O context and a
+// server-client device made and connected on first use. A session lives for one call, so every
+// such call opens its own connection and leaves the server's shell before it returns.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvan {
+
+class ClientDevice;
+
+// The server the utility's server-management options always ask, whatever is configured.
+constexpr char kLocalServerAddress[] = "127.0.0.1";
+constexpr uint16_t kLocalServerPort = 23;
+
+class UtilitySession {
+public:
+  UtilitySession();
+  // Leaves the shell ("exit") when connected, then drops the device before the context goes.
+  ~UtilitySession();
+  UtilitySession(const UtilitySession&) = delete;
+  UtilitySession& operator=(const UtilitySession&) = delete;
+
+  // Makes the device when there is none and connects it unless it already is: TLS, then the
+  // compatibility check (-20000, -20003 or -1100 from the device).
+  void Connect(const std::string& address, uint16_t port);
+  // One shell command on the connected device under its request lock; the reply without its
+  // line ends, -20001 when the server refuses.
+  std::string Shell(const std::string& text);
+
+  // "connections" on the local server, every carriage return removed.
+  std::string Connections();
+
+  boost::asio::io_context& IoContext() { return ioContext; }
+  // The device, or null before the first Connect.
+  const std::shared_ptr<ClientDevice>& Device() const { return device; }
+
+private:
+  ClientDevice& Connected();
+
+  // Declared first so it outlives the device built on it.
+  boost::asio::io_context ioContext;
+  std::shared_ptr<ClientDevice> device;
+};
+
+// The text without any carriage return.
+std::string WithoutCarriageReturns(std::string text);
+
+}  // namespace orvan
