@@ -7,9 +7,11 @@
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <future>
@@ -54,6 +56,9 @@ EchoResponder::EchoResponder(const std::string& namespacePath, Policy policy)
       std::ofstream(kIgnoreEchoes) << "1\n";
       socketHandle = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
       if (socketHandle < 0) throw Failure("socket");
+      const int on = 1;
+      if (setsockopt(socketHandle, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
+        throw Failure("SO_TIMESTAMPNS");
       started.set_value();
     } catch (...) {
       started.set_exception(std::current_exception());
@@ -84,14 +89,32 @@ void EchoResponder::Serve() {
     if (poll(waits, 2, -1) < 0 && errno != EINTR) break;
     if (waits[1].revents) break;
     if (!(waits[0].revents & POLLIN)) continue;
-    const ssize_t length = recv(socketHandle, datagram, sizeof datagram, 0);
-    if (length > 0) Answer(datagram, static_cast<std::size_t>(length));
+    iovec part{datagram, sizeof datagram};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t length = recvmsg(socketHandle, &message, 0);
+    if (length <= 0) continue;
+    auto arrived = std::chrono::system_clock::now();
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+      if (item->cmsg_level != SOL_SOCKET || item->cmsg_type != SCM_TIMESTAMPNS) continue;
+      timespec stamp{};
+      std::memcpy(&stamp, CMSG_DATA(item), sizeof stamp);
+      arrived = std::chrono::system_clock::time_point(
+          std::chrono::duration_cast<std::chrono::system_clock::duration>(
+              std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+    }
+    Answer(datagram, static_cast<std::size_t>(length), arrived);
   }
   close(socketHandle);
   if (!kernelAnswers.empty()) std::ofstream(kIgnoreEchoes) << kernelAnswers << "\n";
 }
 
-void EchoResponder::Answer(const std::uint8_t* datagram, std::size_t length) {
+void EchoResponder::Answer(const std::uint8_t* datagram, std::size_t length,
+                           std::chrono::system_clock::time_point arrival) {
   if (length < 20) return;
   const std::size_t header = (datagram[0] & 0x0F) * 4u;
   if (header < 20 || length < header + 8 || datagram[header] != 8) return;
@@ -100,8 +123,7 @@ void EchoResponder::Answer(const std::uint8_t* datagram, std::size_t length) {
     std::lock_guard<std::mutex> guard(lock);
     index = requests.size();
     requests.push_back(
-        {std::chrono::steady_clock::now(),
-         static_cast<std::uint16_t>(datagram[header + 4] << 8 | datagram[header + 5]),
+        {arrival, static_cast<std::uint16_t>(datagram[header + 4] << 8 | datagram[header + 5]),
          static_cast<std::uint16_t>(datagram[header + 6] << 8 | datagram[header + 7])});
   }
   arrived.notify_all();

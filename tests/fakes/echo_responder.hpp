@@ -18,7 +18,8 @@ namespace orvan::fakes {
 class EchoResponder {
 public:
   struct Echo {
-    std::chrono::steady_clock::time_point arrived;
+    // The kernel's time of arrival: a responder thread that runs late does not shift it.
+    std::chrono::system_clock::time_point arrived;
     std::uint16_t identifier;
     std::uint16_t sequence;
   };
@@ -37,7 +38,8 @@ public:
 
 private:
   void Serve();
-  void Answer(const std::uint8_t* datagram, std::size_t length);
+  void Answer(const std::uint8_t* datagram, std::size_t length,
+              std::chrono::system_clock::time_point arrival);
 
   Policy answer;
   int socketHandle = -1;

@@ -87,7 +87,7 @@ TEST_F(PingTest, ThreeAnsweredEchoesGiveThreeLinesOneSecondApart) {
     EXPECT_EQ(echoes[i].sequence, i + 1);
     // The next echo waits out the second the last one had, answered or not.
     if (i > 0) {
-      EXPECT_GE(echoes[i].arrived - echoes[i - 1].arrived, 900ms) << i;
+      EXPECT_GE(echoes[i].arrived - echoes[i - 1].arrived, 950ms) << i;
     }
   }
   EXPECT_TRUE(WaitNoneRunning(5s));
@@ -107,8 +107,7 @@ TEST_F(PingTest, UnansweredEchoes) {
        [](size_t index) { return index == 1; }, "Request timed out\r\n" + Reply(first, 2) + "~",
        "~"},
       {"the second of two silent", "ping " + first + " -c 2",
-       [](size_t index) { return index == 0; }, Reply(first, 1) + "\\\\",
-       "Request timed out\r\n~"},
+       [](size_t index) { return index == 0; }, Reply(first, 1) + "\\\\", "Request timed out\r\n~"},
       {"a count of 0 is one echo", "ping " + first + " -c 0", kNone, "\\\\",
        "Request timed out\r\n~"},
       {"so is the lowest count", "ping " + first + " --count=-2147483648", kNone, "\\\\",
@@ -134,7 +133,7 @@ TEST_F(PingTest, AnUnresolvableNameFails) {
 
 TEST_F(PingTest, AClientThatLeavesMidPingEndsIt) {
   EchoResponder responder(peers[0].path, kAll);
-  ASSERT_TRUE(client->Send("ping " + first + " -c 5\r"));
+  ASSERT_TRUE(client->Send("ping " + first + " -c 100\r"));
   const std::string line = client->ReadThrough("\n", kPingsDone);
   EXPECT_TRUE(std::regex_match(line, std::regex(Reply(first, 1)))) << line;
   client.reset();
@@ -142,7 +141,7 @@ TEST_F(PingTest, AClientThatLeavesMidPingEndsIt) {
   // The next expiry of the echo timer finds the client gone and ends the ping there.
   EXPECT_TRUE(WaitNoneRunning(10s));
   const size_t sent = responder.Requests().size();
-  EXPECT_LE(sent, 2u);
+  EXPECT_LE(sent, 3u);
   EXPECT_FALSE(responder.WaitForRequests(sent + 1, 1500ms));
   // The server still serves.
   EXPECT_EQ(Answer(*Connected(), "a -c"), "1\r\n~");
