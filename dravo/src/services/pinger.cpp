@@ -27,7 +27,7 @@ constexpr int kFailure = 2;
 }  // namespace
 
 Pinger::Pinger(asio::io_context& context)
-    : io(context), resolver(context), socket(context, icmp::v4()), timer(context) {}
+    : resolver(context), socket(context, icmp::v4()), timer(context) {}
 
 Pinger::~Pinger() = default;
 

@@ -50,7 +50,6 @@ private:
   std::shared_ptr<Requestor> LiveRequestor() const;
   void Answer(const std::string& line);
 
-  boost::asio::io_context& io;
   boost::asio::ip::icmp::resolver resolver;
   boost::asio::ip::icmp::socket socket;
   boost::asio::steady_timer timer;
