@@ -22,4 +22,11 @@ void AsyncResolve(Resolver& resolver, const std::string& host, uint16_t port, Ha
                          std::forward<Handler>(handler));
 }
 
+// The same for a protocol without ports (ICMP): no service is asked for.
+template <class Resolver, class Handler>
+void AsyncResolve(Resolver& resolver, const std::string& host, Handler&& handler) {
+  resolver.async_resolve(Resolver::protocol_type::v4(), host, std::string(), ResolveFlags(),
+                         std::forward<Handler>(handler));
+}
+
 }  // namespace platform

@@ -33,7 +33,7 @@ private:
   Requestor& requestor;
 };
 
-// The services behind the IP assigner, mDNS and ping commands are not part
+// The services behind the IP assigner and mDNS commands are not part
 // of this server yet: those commands fail with a clear error for "te".
 [[noreturn]] void Unavailable(const char* service) {
   throw std::runtime_error(std::string(service) + " not available in this server");
@@ -74,8 +74,9 @@ public:
   std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
   std::string ListServers() override { Unavailable("mDNS browsing"); }
   std::string ServerStatus() override { Unavailable("mDNS publishing"); }
-  void StartPing(const std::string&, int, std::shared_ptr<ResourceClient>) override {
-    Unavailable("ping");
+  void StartPing(const std::string& address, int count,
+                 std::shared_ptr<ResourceClient> requestor) override {
+    server.Pingers().Start(address, count, std::dynamic_pointer_cast<Requestor>(requestor));
   }
 
 private:

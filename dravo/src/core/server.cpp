@@ -111,6 +111,7 @@ void Server::TearDown() {
     requestor->Close();
   for (const auto& muxer : muxers) muxer->Close();
   lister->Close();
+  pingers.CloseAll();
   for (const auto& [id, resource] : std::map<uint32_t, std::shared_ptr<Resource>>(resources))
     resource->Release();
   for (const auto& pending : std::list<PendingOpen>(std::move(openQueue)))

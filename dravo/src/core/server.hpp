@@ -9,6 +9,7 @@
 #include "resources/resource.hpp"
 #include "resources/resource_factory.hpp"
 #include "resources/resource_table.hpp"
+#include "services/running_pingers.hpp"
 #include "shell/shell.hpp"
 
 #include <boost/asio/io_context.hpp>
@@ -103,6 +104,9 @@ public:
   void SearchResources();
   std::string ListFound() const;
 
+  // The shell's pings.
+  RunningPingers& Pingers() { return pingers; }
+
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }
   // The TLS context for the next client; rebuilt when the certificate or key file changed.
@@ -149,6 +153,7 @@ private:
   std::shared_ptr<DhcpServer> ipAssigner;
   std::shared_ptr<ResourceLister> lister;
   std::shared_ptr<ZeroconfManager> zeroconf;
+  RunningPingers pingers{io};
   std::vector<std::string> listenAddresses;
   PublishSettings* publishSettings = nullptr;
 
