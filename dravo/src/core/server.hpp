@@ -1,6 +1,6 @@
 // The server core: one event loop and everything on it — the TLS listener and the UDP muxer
-// on port 23, the client connections, the table of open hardware connections, and the
-// hardware search.
+// on port 23, the client connections, the table of open hardware connections, the hardware
+// search and the IP assigner.
 // Built, run and destroyed once per start or restart of the server.
 #pragma once
 
@@ -102,6 +102,14 @@ public:
   // The hardware search: starts one unless one runs; the last search's results.
   void SearchResources();
   std::string ListFound() const;
+
+  // The IP assigner (AssignIp throws on a MAC or IP text that does not parse).
+  void SetIpListenTimeout(int milliseconds);
+  int IpListenTimeout() const;
+  std::string ListIpRequests();
+  void SetRememberAssignments(bool on);
+  bool RememberAssignments() const;
+  void AssignIp(const std::string& mac, const std::string& ip);
 
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }
