@@ -1,6 +1,6 @@
 // The server core: one event loop and everything on it — the TLS listener and the UDP muxer
-// on port 23, the client connections, the table of open hardware connections, the hardware
-// search and the IP assigner.
+// on port 23, the client connections, the table of open hardware connections, and the
+// hardware search.
 // Built, run and destroyed once per start or restart of the server.
 #pragma once
 
