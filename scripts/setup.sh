@@ -11,7 +11,7 @@ packages=(
   libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsystemd-dev systemd
-  iproute2 util-linux socat
+  iproute2 util-linux socat busybox
   python3
 )
 

@@ -33,7 +33,7 @@ private:
   Requestor& requestor;
 };
 
-// The services behind the IP assigner and mDNS commands are not part
+// The service behind the mDNS commands is not part
 // of this server yet: those commands fail with a clear error for "te".
 [[noreturn]] void Unavailable(const char* service) {
   throw std::runtime_error(std::string(service) + " not available in this server");
@@ -64,12 +64,14 @@ public:
     server.ApplyPublishSettings(settings);
   }
 
-  void SetIpListenTimeout(int) override { Unavailable("IP assigner"); }
-  int IpListenTimeout() override { Unavailable("IP assigner"); }
-  std::string ListIpRequests() override { Unavailable("IP assigner"); }
-  void SetRememberAssignments(bool) override { Unavailable("IP assigner"); }
-  bool RememberAssignments() override { Unavailable("IP assigner"); }
-  void AssignIp(const std::string&, const std::string&) override { Unavailable("IP assigner"); }
+  void SetIpListenTimeout(int milliseconds) override { server.SetIpListenTimeout(milliseconds); }
+  int IpListenTimeout() override { return server.IpListenTimeout(); }
+  std::string ListIpRequests() override { return server.ListIpRequests(); }
+  void SetRememberAssignments(bool on) override { server.SetRememberAssignments(on); }
+  bool RememberAssignments() override { return server.RememberAssignments(); }
+  void AssignIp(const std::string& mac, const std::string& ip) override {
+    server.AssignIp(mac, ip);
+  }
   void SearchResources() override { server.SearchResources(); }
   std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
   std::string ListServers() override { Unavailable("mDNS browsing"); }

@@ -7,6 +7,7 @@
 #include "core/windows_version.hpp"
 #include "protocol/resource_kind.hpp"
 #include "protocol/shell_wire.hpp"
+#include "services/dhcp_server.hpp"
 #include "services/resource_lister.hpp"
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
@@ -49,9 +50,12 @@ std::string FileStamp(const std::string& path) {
 }  // namespace
 
 Server::Server(ShellFactory shells, ResourceFactory resourceKinds)
-    : lister(std::make_shared<ResourceLister>(io)),
+    : ipAssigner(std::make_shared<DhcpServer>(io)),
+      lister(std::make_shared<ResourceLister>(io)),
       makeShell(std::move(shells)),
-      makeResource(std::move(resourceKinds)) {}
+      makeResource(std::move(resourceKinds)) {
+  ipAssigner->Start();
+}
 
 Server::~Server() { TearDown(); }
 
@@ -101,6 +105,7 @@ void Server::Listen(const std::string& address) {
 void Server::TearDown() {
   if (tornDown) return;
   tornDown = true;
+  ipAssigner->Close();
   boost::system::error_code ignored;
   for (auto& listener : acceptors) {
     listener->pause.cancel();
@@ -321,6 +326,20 @@ std::string Server::ListConnections() const {
 void Server::SearchResources() { lister->Search(); }
 
 std::string Server::ListFound() const { return lister->Found(); }
+
+void Server::SetIpListenTimeout(int milliseconds) { ipAssigner->Listen(milliseconds); }
+
+int Server::IpListenTimeout() const { return ipAssigner->ListenTimeout(); }
+
+std::string Server::ListIpRequests() { return ipAssigner->ListRequests(); }
+
+void Server::SetRememberAssignments(bool on) { ipAssigner->SetRemember(on); }
+
+bool Server::RememberAssignments() const { return ipAssigner->Remember(); }
+
+void Server::AssignIp(const std::string& mac, const std::string& ip) {
+  ipAssigner->Assign(mac, ip);
+}
 
 std::shared_ptr<boost::asio::ssl::context> Server::TlsContext() {
   const std::string folder = ServerDataDirectory().string();

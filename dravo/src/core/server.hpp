@@ -106,6 +106,13 @@ public:
 
   // The shell's pings.
   RunningPingers& Pingers() { return pingers; }
+  // The IP assigner (AssignIp throws on a MAC or IP text that does not parse).
+  void SetIpListenTimeout(int milliseconds);
+  int IpListenTimeout() const;
+  std::string ListIpRequests();
+  void SetRememberAssignments(bool on);
+  bool RememberAssignments() const;
+  void AssignIp(const std::string& mac, const std::string& ip);
 
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }

@@ -19,6 +19,7 @@ public:
   static constexpr const char* kDhcp = "dhcp";
   static constexpr const char* kDhcpTimeout = "dhcp.timeout";
   static constexpr const char* kDhcpAssign = "dhcp.assign";
+  static constexpr const char* kDhcpRemember = "dhcp.remember";
   static constexpr const char* kAssignMac = "mac";
   static constexpr const char* kAssignIp = "ip";
   static constexpr bool kServerPublishDefault = false;
