@@ -4,8 +4,9 @@
  * function of the public header but the utility call and the firmware loader against it.
  * Arguments: the path of the fake controller program and, to take the same road through the
  * server instead, the path of the server program, which then serves 127.0.0.1 port 23; or
- * "--serial" to take it directly over a serial line, a pty the fake makes in a folder of its
- * own, where data records come only through "QR" and there are no interrupts.
+ * "--serial" to take it over a serial line, a pty the fake makes in a folder of its own, where
+ * data records come only through "QR" and there are no interrupts: directly, or through the
+ * server when its program follows "--serial".
  */
 #define _POSIX_C_SOURCE 200809L
 #define _XOPEN_SOURCE 700
@@ -49,6 +50,12 @@ static int serial;
 static char serialFolder[] = "/tmp/c-road-serial-XXXXXX";
 /* Where the controller is: its IPv4 address, or the link to its serial line. */
 static char target[128] = "127.0.0.2";
+
+static long MillisecondsSince(const struct timespec* start) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start->tv_sec) * 1000L + (now.tv_nsec - start->tv_nsec) / 1000000L;
+}
 
 /* Starts the server with a program-data folder of its own; it makes its certificate there. */
 static int StartServer(const char* program) {
@@ -205,7 +212,13 @@ static void Unsolicited(OrvCon* handle) {
   CHECK(record.bytes[0] == 0x87 && record.bytes[2] == 64 && record.bytes[3] == 0);
 
   memset(&record, 0, sizeof record);
-  if (serial) {
+  struct timespec start;
+  if (serial && server) {
+    /* Subscribed through the server, but a serial line sends no record stream: the wait ends. */
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    CHECK(OrvRecord(handle, &record, 1) == -1100);
+    CHECK(MillisecondsSince(&start) >= 2900);
+  } else if (serial) {
     CHECK(OrvRecord(handle, &record, 1) == -1109); /* a serial line has no record stream */
   } else {
     Tell("record", 0);
@@ -219,6 +232,12 @@ static void Unsolicited(OrvCon* handle) {
   CHECK(strcmp(message, "hello") == 0);
 
   uint8_t status = 0;
+  if (serial && server) {
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    CHECK(OrvInterrupt(handle, &status) == -1100);
+    CHECK(MillisecondsSince(&start) >= 2900);
+    return;
+  }
   if (serial) {
     CHECK(OrvInterrupt(handle, &status) == -1109);
     return;
@@ -240,12 +259,13 @@ static void Monitor(OrvCon* handle) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: c_road_test FAKE_CONTROLLER [SERVER | --serial]\n");
+    fprintf(stderr, "usage: c_road_test FAKE_CONTROLLER [SERVER | --serial [SERVER]]\n");
     return 2;
   }
   alarm(120); /* a hang is a failure, not a stuck test run */
   signal(SIGPIPE, SIG_IGN);
   serial = argc > 2 && strcmp(argv[2], "--serial") == 0;
+  const char* serverProgram = serial ? (argc > 3 ? argv[3] : NULL) : (argc > 2 ? argv[2] : NULL);
   if (serial && MakeSerialFolder() != 0) {
     fprintf(stderr, "no folder for the serial line\n");
     return 1;
@@ -254,7 +274,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "the fake controller did not start\n");
     return 1;
   }
-  if (argc > 2 && !serial && (StartServer(argv[2]) != 0 || WaitForServer() != 0)) {
+  if (serverProgram && (StartServer(serverProgram) != 0 || WaitForServer() != 0)) {
     fprintf(stderr, "the server did not start\n");
     return 1;
   }
@@ -278,6 +298,13 @@ int main(int argc, char** argv) {
   if (blind) {
     Programs(blind, "BLIND");
     Arrays(blind, "1,2.5,3");
+    if (server) {
+      /* Nothing subscribed: the server's streams are refused at once. */
+      OrvDataRecord record;
+      uint8_t status = 0;
+      CHECK(OrvRecord(blind, &record, 1) == -20002);
+      CHECK(OrvInterrupt(blind, &status) == -20002);
+    }
     CHECK(OrvClose(blind) == 0);
   }
 

@@ -6,6 +6,7 @@
 #include "protocol/discovery.hpp"
 #include "services/resource_lister.hpp"
 #include "support/peer_namespaces.hpp"
+#include "support/temporary_device_root.hpp"
 #include "support/test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,8 @@ protected:
     return client->ReadThrough("~\\");
   }
 
+  // An empty device tree: the host's own serial ports stay out of the answers.
+  TemporaryDeviceRoot devices;
   std::vector<PeerNamespace> peers;
   RunningServer running;
   std::unique_ptr<TlsClient> client;

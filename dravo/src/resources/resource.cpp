@@ -79,9 +79,10 @@ Resource::SubscriberSet* Resource::SetOf(int code) {
 
 void Resource::Execute(const std::shared_ptr<Request>& request) {
   bool queueIt = request->length != 0;
-  int code = request->PopOp();
-  const bool hadCodes = code != 0;
-  for (; code != 0; code = request->PopOp()) {
+  // Only a change of the subscriber sets can leave the resource unused: an option alone (the
+  // server's own rate change on a port that nobody has linked yet) must not close it.
+  bool changedSets = false;
+  for (int code = request->PopOp(); code != 0; code = request->PopOp()) {
     if (code < 0 || code > Request::kSetControl) continue;
     if (code == Request::kSetControl) {
       const auto current = owner.lock();
@@ -95,13 +96,14 @@ void Resource::Execute(const std::shared_ptr<Request>& request) {
       continue;
     }
     SubscriberSet& set = *SetOf(code);
+    changedSets = true;
     if (code % 2 == 1) {
       set.insert(request->requestor);
     } else {
       set.erase(request->requestor);
     }
   }
-  if (hadCodes) CloseIfUnused(false);
+  if (changedSets) CloseIfUnused(false);
   if (queueIt) requestQueue.push_back(request);
   RunQueue();
 }
@@ -180,6 +182,13 @@ void Resource::ArmIdleTimer() {
   idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
     self->OnIdleTimer(error);
   });
+}
+
+void Resource::WaitOnIdleTimer(std::chrono::milliseconds delay,
+                               std::function<void(const boost::system::error_code&)> handler) {
+  idleTimer.expires_after(delay);
+  idleTimer.async_wait([self = shared_from_this(), handler = std::move(handler)](
+                           const boost::system::error_code& error) { handler(error); });
 }
 
 void Resource::OnIdleTimer(const boost::system::error_code& error) {

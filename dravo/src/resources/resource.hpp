@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -99,6 +100,10 @@ protected:
   // Ends the resource after its transport failed: every subscriber is closed.
   void Fail();
   void ArmIdleTimer();
+  // Waits `delay` on the idle timer, which has no idle check to serve while an open is under
+  // way; a release cancels the wait (its handler then sees an error).
+  void WaitOnIdleTimer(std::chrono::milliseconds delay,
+                       std::function<void(const boost::system::error_code&)> handler);
   // Starts the front buffer of the write queue unless a write is in flight.
   void WriteNext();
   // Reports the end of an open to the server, on a turn of its own.

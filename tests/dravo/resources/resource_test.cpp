@@ -212,6 +212,15 @@ TEST_F(ResourceBase, OptionsWaitForTheOwnersRequest) {
   EXPECT_EQ(other->Recorder().ready.size(), 1u);
 }
 
+TEST_F(ResourceBase, AnOptionAloneLeavesAResourceThatNobodyLinkedYetOpen) {
+  // The server's own rate change on a second open of a port: no requestor, no subscriber yet.
+  server.Submit(resource->Id(), Request::RequestWithControl(2, 9600, {}));
+  Settle();
+  ASSERT_EQ(resource->options.size(), 1u);
+  EXPECT_TRUE(Open());
+  EXPECT_EQ(resource->closes, 0);
+}
+
 struct InputCase {
   const char* name;
   bool withOwner;

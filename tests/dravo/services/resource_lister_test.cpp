@@ -2,6 +2,7 @@
 // answer, the cards and serial ports come from listings of the test's own, and the search's
 // window, its results and its closing at teardown show.
 #include "services/resource_lister.hpp"
+#include "support/temporary_device_root.hpp"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,21 @@ TEST_F(ResourceListerTest, ClosingEndsTheSearchAtOnceAndForGood) {
   EXPECT_EQ(listings, 1);
   EXPECT_EQ(io.poll(), 0u);  // no new search was started
   EXPECT_EQ(lister->Found(), "RUREZIVU1\r\nRUREZIVU3\r\n/dev/ttyUSB0\r\n");
+}
+
+TEST(SystemSearchLists, TheSerialPortsAreTheRealOnesOfTheDeviceRoot) {
+  TemporaryDeviceRoot devices;
+  devices.Add("ttyUSB0");
+  devices.Add("ttyS10");
+  devices.Add("ttyS2");
+  devices.Add("ttyV0", false);        // no device behind it: a console or a pty
+  devices.Add("ttyS3", true, false);  // no node in /dev
+  boost::asio::io_context io;
+  auto lister = std::make_shared<ResourceLister>(io);
+  lister->Search();
+  EXPECT_EQ(lister->Found(), "/dev/ttyS2\r\n/dev/ttyS10\r\n/dev/ttyUSB0\r\n");
+  lister->Close();
+  io.poll();
 }
 
 }  // namespace
