@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,11 +61,41 @@ TEST_F(DravoStart, PublishThatCannotListenIsRefusedAndTheServerServesOn) {
   EXPECT_TRUE(client.WaitClosed(5s));
   TlsClient remote;
   bool connected = false;
-  for (int i = 0; i < 100 && !(connected = Connected(remote, "127.0.0.2")); ++i)
+  for (int i = 0; i < 500 && !(connected = Connected(remote, "127.0.0.2")); ++i)
     std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(connected);
   EXPECT_TRUE(fs::exists(folder + "/dravo.xml"));
   EXPECT_TRUE(dravo.Running());
+}
+
+TEST_F(DravoStart, RestartThatCannotBindListensWhereItDidBefore) {
+  // A holder that shares its port passes the check, yet the server's own exclusive bind fails.
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::acceptor sharing(io);
+  const boost::asio::ip::tcp::endpoint other(boost::asio::ip::make_address("127.0.0.2"), 23);
+  sharing.open(other.protocol());
+  sharing.set_option(boost::asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>(true));
+  sharing.bind(other);
+  sharing.listen();
+  ASSERT_EQ(dravo.Start(""), 0);
+  ASSERT_TRUE(dravo.WaitServing(30s)) << dravo.Failure();
+  TlsClient client;
+  ASSERT_TRUE(Connected(client));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Ask(client, "publish --name lab --port 23"), "~");
+  EXPECT_TRUE(client.WaitClosed(5s));
+  TlsClient again;
+  bool connected = false;
+  for (int i = 0; i < 500 && !(connected = Connected(again)); ++i)
+    std::this_thread::sleep_for(20ms);
+  const std::string written = testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(connected) << dravo.Failure();
+  EXPECT_EQ(Ask(again, "te"), "~");
+  EXPECT_TRUE(dravo.Running());
+  EXPECT_NE(written.find("Cannot listen on 0.0.0.0 (bind 0.0.0.0 port 23: Address already in "
+                         "use); serving on 127.0.0.1\n"),
+            std::string::npos)
+      << written;
 }
 
 TEST_F(DravoStart, SavedPublishThatCannotBeBoundServesOnLoopbackAndSaysSo) {
