@@ -47,7 +47,10 @@ int ServerThread(const std::string& arguments, StopEvent& stop,
   }
   if (!serving) {
     dravo.Stop();
-    if (stopped && dravo.Failure().empty()) return kExitStopped;
+    if (stopped && dravo.Failure().empty()) {
+      notify("STOPPING=1\nSTATUS=stopped while starting");
+      return kExitStopped;
+    }
     const std::string failure =
         dravo.Failure().empty()
             ? "not serving after " + std::to_string(kStartLimit.count() / 1000) + " s"
