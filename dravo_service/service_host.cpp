@@ -1,6 +1,7 @@
 #include "service_host.hpp"
 
 #include <cstring>
+#include <iostream>
 
 #include "dravo.hpp"
 
@@ -31,13 +32,31 @@ int ServerThread(const std::string& arguments, StopEvent& stop,
                  const std::function<void(const std::string&)>& notify) {
   Dravo dravo;
   if (dravo.Start(arguments) != 0) {
+    std::cerr << "Cannot start the server: bad arguments:" << arguments << std::endl;
     notify("STATUS=bad arguments: " + arguments);
     return kExitBadArguments;
   }
-  // The certificate may have to be made first; a start that never serves is a failure.
-  if (!dravo.WaitServing(std::chrono::seconds(60))) {
-    notify("STATUS=failed to start: " + dravo.Failure());
+  // The certificate may have to be made first; a start that never serves is a failure. Waited
+  // for in steps, so that a stop request acts at once even then.
+  bool serving = false;
+  bool stopped = false;
+  for (auto waited = std::chrono::milliseconds(0); waited < kStartLimit; waited += kStartStep) {
+    if ((serving = dravo.WaitServing(kStartStep))) break;
+    if (!dravo.Failure().empty()) break;
+    if ((stopped = stop.WaitFor(std::chrono::milliseconds(0)))) break;
+  }
+  if (!serving) {
     dravo.Stop();
+    if (stopped && dravo.Failure().empty()) {
+      notify("STOPPING=1\nSTATUS=stopped while starting");
+      return kExitStopped;
+    }
+    const std::string failure =
+        dravo.Failure().empty()
+            ? "not serving after " + std::to_string(kStartLimit.count() / 1000) + " s"
+            : dravo.Failure();
+    std::cerr << "Cannot start the server: " << failure << std::endl;
+    notify("STATUS=failed to start: " + failure);
     return kExitFailed;
   }
   notify("READY=1\nSTATUS=serving");

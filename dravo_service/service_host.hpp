@@ -32,8 +32,13 @@ constexpr int kExitBadArguments = 160;
 
 // How often the worker looks whether the server still runs.
 constexpr std::chrono::milliseconds kPollPeriod{5000};
+// How long a start may take to serve (the certificate may have to be made first), and how
+// often the worker looks for a stop request meanwhile.
+constexpr std::chrono::milliseconds kStartLimit{60000};
+constexpr std::chrono::milliseconds kStartStep{100};
 
 // The worker: construct, Start, poll Running every poll period or until the stop request,
-// Stop, destroy. `notify` receives the service manager's state lines ("READY=1", ...).
+// Stop, destroy. A start that fails prints "Cannot start the server: <why>" on standard error.
+// `notify` receives the service manager's state lines ("READY=1", ...).
 int ServerThread(const std::string& arguments, StopEvent& stop,
                  const std::function<void(const std::string&)>& notify);

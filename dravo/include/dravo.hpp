@@ -29,8 +29,9 @@ public:
   // Waits until the server has bound its listeners (true), or its thread has ended without
   // getting there, or the timeout has passed (false). For hosts that report readiness.
   bool WaitServing(std::chrono::milliseconds timeout);
-  // Why the server thread ended on its own ("bind: Address already in use", ...); empty when it
-  // is still starting or serving, or was stopped on request.
+  // Why the server thread ended on its own, as "<step>: <system text>" ("bind 127.0.0.1 port
+  // 23: Address already in use", "certificate: key.pem: Read-only file system", ...); empty
+  // when it is still starting or serving, or was stopped on request.
   std::string Failure() const {
     std::lock_guard<std::mutex> lock(stateLock);
     return failure;

@@ -4,6 +4,7 @@
 #include "clients/requestor_server.hpp"
 #include "clients/udp_requestor.hpp"
 #include "platform/datagram_receive.hpp"
+#include "platform/port_sharing.hpp"
 
 #include <boost/system/system_error.hpp>
 
@@ -16,7 +17,13 @@ UdpSocketMuxer::UdpSocketMuxer(boost::asio::io_context& context, const std::stri
   socket.open(endpoint.protocol(), error);
   if (error) throw boost::system::system_error(error, "open");
   socket.bind(endpoint, error);
-  if (error) throw boost::system::system_error(error, "bind");
+  if (error)
+    throw boost::system::system_error(
+        error, "bind " + address + " port " + std::to_string(orvan::protocol::kServerPort));
+  // Bound alone; shared afterwards only with the server's probe of a new listen address.
+  if (const auto shared = platform::SharePort(socket.native_handle()))
+    throw boost::system::system_error(shared.value(), boost::system::system_category(),
+                                      "set_option");
 }
 
 void UdpSocketMuxer::StartReceive() {

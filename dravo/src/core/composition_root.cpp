@@ -63,6 +63,9 @@ public:
   void ApplyPublishSettings(const PublishSettings& settings) override {
     server.ApplyPublishSettings(settings);
   }
+  void CheckListeners(const PublishSettings& settings) override {
+    Server::CheckListeners(settings);
+  }
 
   void SetIpListenTimeout(int milliseconds) override { server.SetIpListenTimeout(milliseconds); }
   int IpListenTimeout() override { return server.IpListenTimeout(); }

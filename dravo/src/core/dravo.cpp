@@ -10,11 +10,15 @@
 #include "settings/publish_settings.hpp"
 
 #include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/join.hpp>
 #include <boost/algorithm/string/split.hpp>
+#include <boost/filesystem/exception.hpp>
 #include <boost/program_options.hpp>
+#include <boost/system/system_error.hpp>
 
 #include <algorithm>
 #include <iostream>
+#include <stdexcept>
 
 Dravo::Dravo() = default;
 
@@ -51,28 +55,58 @@ int Dravo::Start(const std::string& arguments) {
   return 0;
 }
 
+namespace {
+
+// The failure as one line: Boost's " [system:98]" (and any source location after it) is
+// dropped from a system error, leaving "bind 127.0.0.1 port 23: Address already in use".
+std::string FailureText(const std::exception& error) {
+  std::string text = error.what();
+  if (dynamic_cast<const boost::system::system_error*>(&error)) {
+    const size_t code = text.rfind(" [");
+    if (code != std::string::npos && text.back() == ']') text.erase(code);
+  }
+  return text;
+}
+
+std::string Join(const std::vector<std::string>& addresses) {
+  return boost::algorithm::join(addresses, ", ");
+}
+
+}  // namespace
+
 // The listen addresses are parsed but not used: where the server listens follows the
 // publish setting.
 void Dravo::Run(std::shared_ptr<std::vector<std::string>>) {
   try {
     PublishSettings settings;
-    if (IsWindows10OrLater()) LoadPublishSettings(settings);
-    if (!CreateCertificate()) {
+    try {
+      if (IsWindows10OrLater()) LoadPublishSettings(settings);
+    } catch (const boost::filesystem::filesystem_error& error) {
+      throw std::runtime_error("data folder " + error.path1().string() + ": " +
+                               error.code().message());
+    }
+    std::string why;
+    if (!CreateCertificate(why)) {
       std::cerr << "Failed to sign certificate" << std::endl;
-      std::lock_guard<std::mutex> lock(stateLock);
-      failure = "Failed to sign certificate";
-      return;
+      throw std::runtime_error("certificate: " + why);
     }
     running = true;
+    // Where a core goes back to when it cannot bind the listeners its settings ask for: those
+    // of the last core that bound them, and at first those of a server that is not published.
+    PublishSettings fallback = settings;
+    fallback.publish = false;
     int state = Server::kRestart;
     while (state == Server::kRestart) {
       auto core = MakeServerCore();
       Server* serving = nullptr;
+      bool bound = false;
       {
         std::lock_guard<std::mutex> lock(stateLock);
         if (stopRequested) break;  // Stop came between two cores
         serverCore = std::move(core);
-        serverCore->onListening = [this] {
+        serverCore->onListening = [this, &bound, &fallback, &settings] {
+          bound = true;
+          fallback = settings;
           {
             std::lock_guard<std::mutex> lock(stateLock);
             listening = true;
@@ -82,8 +116,12 @@ void Dravo::Run(std::shared_ptr<std::vector<std::string>>) {
         serving = serverCore.get();
       }
       std::exception_ptr raised;
+      std::string raisedText;
       try {
         state = serving->Run(&settings);
+      } catch (const std::exception& error) {
+        raised = std::current_exception();
+        raisedText = FailureText(error);
       } catch (...) {
         raised = std::current_exception();
       }
@@ -93,11 +131,21 @@ void Dravo::Run(std::shared_ptr<std::vector<std::string>>) {
         finished = std::move(serverCore);
       }
       finished.reset();
+      const auto wanted = Server::ListenAddressesFor(&settings);
+      const auto previous = Server::ListenAddressesFor(&fallback);
+      if (raised && !bound && wanted != previous) {
+        // Serving where it did (or where an unpublished server does) beats not serving.
+        std::cerr << "Cannot listen on " << Join(wanted) << " (" << raisedText << "); serving on "
+                  << Join(previous) << std::endl;
+        settings = fallback;
+        state = Server::kRestart;
+        continue;
+      }
       if (raised) std::rethrow_exception(raised);
     }
   } catch (const std::exception& error) {
     std::lock_guard<std::mutex> lock(stateLock);
-    failure = error.what();
+    failure = FailureText(error);
   } catch (...) {
     std::lock_guard<std::mutex> lock(stateLock);
     failure = "unknown error";

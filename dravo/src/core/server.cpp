@@ -5,6 +5,8 @@
 #include "clients/tcp_requestor.hpp"
 #include "clients/udp_socket_muxer.hpp"
 #include "core/windows_version.hpp"
+#include "platform/port_sharing.hpp"
+#include "platform/whole_file.hpp"
 #include "protocol/resource_kind.hpp"
 #include "protocol/shell_wire.hpp"
 #include "services/dhcp_server.hpp"
@@ -38,6 +40,10 @@ bool IsShortage(const boost::system::error_code& error) {
          (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM);
 }
 
+std::string BindStep(const std::string& address) {
+  return "bind " + address + " port " + std::to_string(orvan::protocol::kServerPort);
+}
+
 std::string FileStamp(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return "-";
@@ -61,12 +67,8 @@ Server::~Server() { TearDown(); }
 
 int Server::Run(PublishSettings* settings) {
   try {
-    listenAddresses = {"127.0.0.1"};
-    if (IsWindows10OrLater() && settings) {
-      publishSettings = settings;
-      // Remote clients can reach the server only while it announces itself.
-      if (settings->publish) listenAddresses = {"0.0.0.0"};
-    }
+    if (IsWindows10OrLater() && settings) publishSettings = settings;
+    listenAddresses = ListenAddressesFor(settings);
     for (const auto& address : listenAddresses) Listen(address);
     if (onListening) onListening();
     while (runState.load() == kServing) {
@@ -81,6 +83,22 @@ int Server::Run(PublishSettings* settings) {
   return runState.load() == kRestart ? kRestart : kShutdown;
 }
 
+std::vector<std::string> Server::ListenAddressesFor(const PublishSettings* settings) {
+  // Remote clients can reach the server only while it announces itself.
+  if (IsWindows10OrLater() && settings && settings->publish) return {"0.0.0.0"};
+  return {"127.0.0.1"};
+}
+
+void Server::CheckListeners(const PublishSettings& settings) {
+  for (const auto& address : ListenAddressesFor(&settings)) {
+    std::string step;
+    const auto error = platform::ProbePort(address, orvan::protocol::kServerPort, step);
+    if (error)
+      throw std::runtime_error(BindStep(address) + (step == "udp" ? " (udp)" : "") + ": " +
+                               error.message());
+  }
+}
+
 void Server::Listen(const std::string& address) {
   acceptors.push_back(std::make_unique<Listener>(io));
   auto& listener = *acceptors.back();
@@ -92,7 +110,11 @@ void Server::Listen(const std::string& address) {
   listener.acceptor.set_option(boost::asio::socket_base::reuse_address(true), error);
   if (error) throw boost::system::system_error(error, "set_option");
   listener.acceptor.bind(endpoint, error);
-  if (error) throw boost::system::system_error(error, "bind");
+  if (error) throw boost::system::system_error(error, BindStep(address));
+  // Bound alone, so another holder is refused; shared afterwards for CheckListeners' probe.
+  if (const auto shared = platform::SharePort(listener.acceptor.native_handle()))
+    throw boost::system::system_error(shared.value(), boost::system::system_category(),
+                                      "set_option");
   listener.acceptor.listen(boost::asio::socket_base::max_listen_connections, error);
   if (error) throw boost::system::system_error(error, "listen");
   StartAccept(listener);
@@ -353,9 +375,16 @@ std::shared_ptr<boost::asio::ssl::context> Server::TlsContext() {
   // No session tickets: a client's count of bytes waiting must only ever mean data.
   SSL_CTX_set_options(context->native_handle(), SSL_OP_NO_TICKET);
   SSL_CTX_set_num_tickets(context->native_handle(), 0);
-  boost::system::error_code ignored;  // unreadable files make the handshake fail, client by client
-  context->use_certificate_chain_file(certificate, ignored);
-  context->use_private_key_file(key, boost::asio::ssl::context::pem, ignored);
+  // Read by the bounded read and loaded from memory: a FIFO or device in their place must
+  // not block or flood the server thread. Unreadable files make the handshake fail, client by
+  // client.
+  boost::system::error_code ignored;
+  std::string bytes;
+  if (!platform::ReadWholeFile(certificate, kLargestDataFile, bytes))
+    context->use_certificate_chain(boost::asio::buffer(bytes), ignored);
+  if (!platform::ReadWholeFile(key, kLargestDataFile, bytes))
+    context->use_private_key(boost::asio::buffer(bytes), boost::asio::ssl::context::pem, ignored);
+  OPENSSL_cleanse(bytes.data(), bytes.size());
   tlsContext = std::move(context);
   tlsStamp = stamp;
   return tlsContext;

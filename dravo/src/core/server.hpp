@@ -75,6 +75,11 @@ public:
   void Shutdown();
   void Restart();
   void ApplyPublishSettings(const PublishSettings& settings);
+  // The addresses a core listens on under these settings: every address while published.
+  static std::vector<std::string> ListenAddressesFor(const PublishSettings* settings);
+  // Throws std::runtime_error ("bind 0.0.0.0 port 23: Address already in use") when a core
+  // with these settings could not bind its listeners now; this core's own do not count.
+  static void CheckListeners(const PublishSettings& settings);
 
   // The client list.
   void AddRequestor(std::shared_ptr<Requestor> requestor) override;

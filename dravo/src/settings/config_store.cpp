@@ -22,9 +22,6 @@ bool Missing(const fs::path& file) {
   return fs::symlink_status(file, error).type() == fs::file_not_found;
 }
 
-// No settings file comes near this; a larger one is refused unread.
-constexpr size_t kLargestSettingsFile = 64u << 20;
-
 fs::path SettingsFile() { return ServerDataDirectory() / "dravo.xml"; }
 fs::path LegacyFile() { return ServerDataDirectory() / "dravo.ini"; }
 
@@ -39,8 +36,7 @@ void CreateIfMissing(const fs::path& directory) {
 // throws, as a malformed one does.
 std::string ReadSettingsFile(const fs::path& file) {
   std::string bytes;
-  if (const std::error_code error =
-          platform::ReadWholeFile(file.string(), kLargestSettingsFile, bytes))
+  if (const std::error_code error = platform::ReadWholeFile(file.string(), kLargestDataFile, bytes))
     throw std::system_error(error, file.string());
   return bytes;
 }
@@ -129,6 +125,15 @@ ConfigStore::~ConfigStore() {
   } catch (const std::exception& e) {
     std::cerr << "Cannot save settings to " << SettingsFile().string() << ": " << e.what() << '\n';
   }
+}
+
+void ConfigStore::Commit() {
+  // One attempt: a failure is the caller's to report, not the destructor's to try again.
+  struct Done {
+    bool& modified;
+    ~Done() { modified = false; }
+  } done{modified};
+  Save();
 }
 
 pt::ptree& ConfigStore::Modify() {

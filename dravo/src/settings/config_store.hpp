@@ -5,11 +5,16 @@
 
 #include <boost/filesystem/path.hpp>
 #include <boost/property_tree/ptree.hpp>
+#include <cstddef>
 #include <string>
 
 // <ProgramData>/Orvan and <ProgramData>/Orvan/dravo.
 boost::filesystem::path DataDirectory();
 boost::filesystem::path ServerDataDirectory();
+
+// The largest file of the server data folder that is read (settings, certificate, key); no
+// such file comes near it, and a larger one is refused unread.
+constexpr size_t kLargestDataFile = 1u << 20;
 
 class ConfigStore {
 public:
@@ -29,7 +34,11 @@ public:
   // cannot), reads dravo.xml and migrates dravo.ini. A settings file that cannot be read or
   // parsed is renamed aside and the store starts empty.
   ConfigStore();
-  // Writes the file when modified; a failure is reported on standard error, never thrown.
+  // Writes the file now when modified; throws (boost::filesystem::filesystem_error with the
+  // system's error, or std::runtime_error) when it cannot, leaving the file as it was.
+  void Commit();
+  // Writes the file when modified and not committed; a failure is reported on standard error,
+  // never thrown.
   ~ConfigStore();
   ConfigStore(const ConfigStore&) = delete;
   ConfigStore& operator=(const ConfigStore&) = delete;

@@ -7,6 +7,7 @@
 #include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
 
 #include <boost/filesystem/operations.hpp>
 #include <memory>
@@ -82,26 +83,40 @@ bool ToPem(Write write, std::string& pem) {
   return true;
 }
 
-bool WriteFile(const fs::path& path, const std::string& bytes, mode_t mode) {
+bool WriteFile(const fs::path& path, const std::string& bytes, mode_t mode, std::string& why) {
   try {
     ReplaceFile(path, bytes, mode);
     return true;
-  } catch (const fs::filesystem_error&) {
+  } catch (const fs::filesystem_error& error) {
+    why = path.filename().string() + ": " + error.code().message();
     return false;
   }
+}
+
+// Only a regular file counts as present: a FIFO or a device in its place could never be read
+// by the bounded read, so a new pair is made over it.
+bool IsRegularFile(const fs::path& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 }  // namespace
 
 bool CreateCertificate() {
+  std::string ignored;
+  return CreateCertificate(ignored);
+}
+
+bool CreateCertificate(std::string& why) {
+  why.clear();
   CreateIfMissing(DataDirectory());
   CreateIfMissing(ServerDataDirectory());
   const fs::path cert_file = ServerDataDirectory() / "cert.pem";
   const fs::path key_file = ServerDataDirectory() / "key.pem";
-  boost::system::error_code error;
-  if (fs::exists(cert_file, error) && fs::exists(key_file, error)) return true;
+  if (IsRegularFile(cert_file) && IsRegularFile(key_file)) return true;
 
   OPENSSL_init_ssl(0, nullptr);
+  why = "cannot make the key and certificate";
   Owned<EVP_PKEY> key = GenerateKey();
   if (!key) return false;
   Owned<X509> certificate = SelfSign(key.get());
@@ -116,5 +131,9 @@ bool CreateCertificate() {
       !ToPem([&](BIO* out) { return PEM_write_bio_X509(out, certificate.get()) == 1; }, cert_pem))
     return false;
   // The key is the server's secret: only its owner may read it.
-  return WriteFile(key_file, key_pem, 0600) && WriteFile(cert_file, cert_pem, 0644);
+  const bool written =
+      WriteFile(key_file, key_pem, 0600, why) && WriteFile(cert_file, cert_pem, 0644, why);
+  OPENSSL_cleanse(key_pem.data(), key_pem.size());
+  if (written) why.clear();
+  return written;
 }

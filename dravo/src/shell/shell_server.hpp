@@ -32,6 +32,9 @@ public:
   virtual void Shutdown() = 0;
   virtual void Restart() = 0;
   virtual void ApplyPublishSettings(const PublishSettings& settings) = 0;
+  // Throws, with the bind failure as its text, when the server could not listen as these
+  // settings ask; a server that cannot tell takes every setting.
+  virtual void CheckListeners(const PublishSettings&) {}
 
   // The IP assigner.
   virtual void SetIpListenTimeout(int milliseconds) = 0;

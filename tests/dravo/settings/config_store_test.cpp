@@ -164,6 +164,46 @@ TEST_F(ConfigStoreTest, SettingsFileThatIsNoRegularFileIsKeptAsideWithoutWaiting
   EXPECT_EQ(fs::status(Server() / "dravo.xml.corrupt").type(), fs::fifo_file);
 }
 
+TEST_F(ConfigStoreTest, SettingsFileOverOneMebibyteIsKeptAsideUnread) {
+  MakeServerFolder();
+  const std::string head = "<server><name>lab</name></server>";
+  Write(Server() / "dravo.xml", head + std::string((1u << 20) + 1 - head.size(), ' '));
+  testing::internal::CaptureStderr();
+  {
+    ConfigStore store;
+    EXPECT_TRUE(store.Tree().empty());
+  }
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("larger"), std::string::npos);
+  EXPECT_TRUE(fs::exists(Server() / "dravo.xml.corrupt"));
+
+  // One byte less is read.
+  Write(Server() / "dravo.xml", head + std::string((1u << 20) - head.size(), ' '));
+  ConfigStore store;
+  EXPECT_EQ(store.Tree().get<std::string>(ConfigStore::kServerName), "lab");
+}
+
+TEST_F(ConfigStoreTest, CommitWritesAtOnceOrThrowsAndTheReleaseDoesNotTryAgain) {
+  MakeServerFolder();
+  {
+    ConfigStore store;
+    store.Modify().put(ConfigStore::kServerName, "lab");
+    store.Commit();
+    EXPECT_EQ(ConfigStore().Tree().get<std::string>(ConfigStore::kServerName), "lab");
+  }
+  testing::internal::CaptureStderr();
+  {
+    ConfigStore store;
+    store.Modify().put(ConfigStore::kServerName, "other");
+    // A folder in the settings file's place makes the final rename fail.
+    fs::rename(Server() / "dravo.xml", Server() / "kept.xml");
+    fs::create_directory(Server() / "dravo.xml");
+    Write(Server() / "dravo.xml" / "x", "");
+    EXPECT_THROW(store.Commit(), fs::filesystem_error);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(fs::exists(Server() / "dravo.xml" / "x"));
+}
+
 TEST_F(ConfigStoreTest, CorruptLegacyFileIsKeptAsideAndSettingsStay) {
   MakeServerFolder();
   Write(Server() / "dravo.xml", "<server><name>kept</name></server>");

@@ -107,7 +107,33 @@ TEST_F(CreateCertificateTest, OneFileMissingReplacesBothWithANewPair) {
   }
 }
 
-TEST_F(CreateCertificateTest, UnwritableDataFolderAnswersFalse) {
+TEST_F(CreateCertificateTest, FileThatIsNoRegularFileCountsAsMissing) {
+  // Present as a FIFO, it would block whoever reads it; a new pair takes its place.
+  for (const char* special : {"cert.pem", "key.pem"}) {
+    fs::remove_all(Server());
+    MakeServerFolder();
+    Write(Server() / "cert.pem", "stale");
+    Write(Server() / "key.pem", "stale");
+    fs::remove(Server() / special);
+    ASSERT_EQ(mkfifo((Server() / special).c_str(), 0600), 0);
+    ASSERT_TRUE(CreateCertificate()) << special;
+    EXPECT_TRUE(fs::is_regular_file(Server() / "cert.pem")) << special;
+    EXPECT_TRUE(fs::is_regular_file(Server() / "key.pem")) << special;
+    EXPECT_NE(Read(Server() / "cert.pem"), "stale") << special;
+  }
+}
+
+TEST_F(CreateCertificateTest, UnwritableDataFolderAnswersFalseWithTheReason) {
+  MakeServerFolder();
+  // A folder in the key's place: the new key cannot be renamed over it.
+  fs::create_directory(Server() / "key.pem");
+  Write(Server() / "key.pem" / "x", "");
+  std::string why;
+  EXPECT_FALSE(CreateCertificate(why));
+  EXPECT_EQ(why.rfind("key.pem: ", 0), 0u) << why;
+  EXPECT_GT(why.size(), std::string("key.pem: ").size()) << why;
+
+  fs::remove_all(root / "Orvan");
   Write(root / "Orvan", "a file where the folder belongs");
   EXPECT_FALSE(CreateCertificate());
 }

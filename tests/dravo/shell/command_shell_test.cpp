@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -599,6 +600,20 @@ TEST_F(ShellTest, PublishWithSaveStoresNameAndFlagBeforeItRestarts) {
     EXPECT_FALSE(store.Tree().get<bool>(ConfigStore::kServerPublish, true));
   }
   EXPECT_EQ(server.calls, (std::vector<std::string>{"publish 1 lab bench 23", "publish 0 lab 23"}));
+  unsetenv("ORVAN_PROGRAM_DATA");
+  std::filesystem::remove_all(folder);
+}
+
+TEST_F(ShellTest, PublishWithSaveThatCannotBeWrittenAnswersTheSystemTextAndChangesNothing) {
+  char folder[] = "/tmp/shell-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  setenv("ORVAN_PROGRAM_DATA", folder, 1);
+  // A file where the server folder belongs: the settings can be neither read nor written.
+  std::filesystem::create_directories(std::string(folder) + "/Orvan");
+  { std::ofstream(std::string(folder) + "/Orvan/dravo") << "in the way"; }
+  EXPECT_EQ(Line("publish --name lab --port 23 --save"), "\\");
+  EXPECT_EQ(shell.LastError(), "Not a directory");
+  EXPECT_TRUE(server.calls.empty());  // not applied either: the answer said it failed
   unsetenv("ORVAN_PROGRAM_DATA");
   std::filesystem::remove_all(folder);
 }

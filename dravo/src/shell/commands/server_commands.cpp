@@ -1,7 +1,9 @@
 // The commands about servers on the network, which need mDNS: the servers found, one server's
 // details, this server's status and announcement, and the addresses of its remote clients.
 #include <boost/algorithm/string.hpp>
+#include <boost/filesystem/exception.hpp>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,9 @@ void CommandShell::PublishCommand(const std::vector<std::string>& args) {
     act = true;
   }
   if (act) {
+    // Refused before anything changes: a restart that cannot listen, or a saved setting that
+    // no later start could serve, would take the server away from every client.
+    server.CheckListeners(settings);
     if (given.count("save")) SavePublishSettings(settings);
     server.ApplyPublishSettings(settings);
   }
@@ -76,9 +81,14 @@ void CommandShell::PublishCommand(const std::vector<std::string>& args) {
 }
 
 void CommandShell::SavePublishSettings(const PublishSettings& settings) {
-  // The store writes itself back when it goes; the port is not kept.
-  ConfigStore store;
-  auto& tree = store.Modify();
-  tree.put(ConfigStore::kServerPublish, settings.publish);
-  tree.put(ConfigStore::kServerName, settings.name);
+  // The port is not kept.
+  try {
+    ConfigStore store;
+    auto& tree = store.Modify();
+    tree.put(ConfigStore::kServerPublish, settings.publish);
+    tree.put(ConfigStore::kServerName, settings.name);
+    store.Commit();
+  } catch (const boost::filesystem::filesystem_error& error) {
+    throw std::runtime_error(error.code().message());
+  }
 }
