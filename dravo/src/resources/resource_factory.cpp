@@ -2,6 +2,7 @@
 #include "resources/resource_factory.hpp"
 
 #include "protocol/resource_kind.hpp"
+#include "resources/pci_resource.hpp"
 #include "resources/tcp_resource.hpp"
 #include "resources/udp_resource.hpp"
 
@@ -12,7 +13,9 @@ std::shared_ptr<Resource> MakeResource(std::uint32_t kind, boost::asio::io_conte
       return std::make_shared<TcpResource>(io, table, id);
     case orvan::protocol::kKindUdp:
       return std::make_shared<UdpResource>(io, table, id);
+    case orvan::protocol::kKindPci:
+      return std::make_shared<PciResource>(io, table, id);
     default:
-      return nullptr;  // serial ports and PCI cards are not served by this server yet
+      return nullptr;  // serial ports are not served by this server yet
   }
 }
