@@ -209,8 +209,8 @@ TEST_F(PciResourceTest, ACardThatTakesNothingHoldsTheOtherCardsWritesOnlyToTheBo
   const auto start = Clock::now();
   EXPECT_EQ(Exchange(fine, fineClient, "MG 2\r"), "2\r\n:");
   const auto waited = Clock::now() - start;
-  EXPECT_LT(waited, 1500ms);
-  EXPECT_GT(waited, 500ms);  // it did wait behind the stuck card
+  EXPECT_LT(waited, 2000ms);  // the 1000 ms bound, with room for a loaded machine
+  EXPECT_GT(waited, 500ms);   // it did wait behind the stuck card
   // The stuck card's write failed: its resource and clients are gone, the card let go.
   ASSERT_TRUE(RunUntil([&] { return stuckClient->Closed() && !Listed("RUREZIVU1"); }));
   ASSERT_TRUE(RunUntil([&] { return !one.Held(); }));
