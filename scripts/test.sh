@@ -52,6 +52,19 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_ctest build/sanitize || status=1
 
+# The card resource's workers under ThreadSanitizer: only its tests, so the stage stays short.
+echo "== thread sanitizer (card resource)"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DORVAN_TSAN=ON -DORVAN_BENCH=OFF >/dev/null
+cmake --build build/tsan -j"$jobs" --target dravo_pci_resource_test
+# halt_on_error: any report fails the test.
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+(cd build/tsan && ctest -R '^dravo_pci_resource_test$' --output-on-failure --timeout 600) 2>&1 | tee build/tsan/ctest.log || status=1
+if grep -qE '^100% tests passed' build/tsan/ctest.log; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); status=1
+fi
+
 echo "== fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVAN_FUZZ=ON >/dev/null
 cmake --build build/fuzz -j"$jobs"

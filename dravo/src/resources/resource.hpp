@@ -94,6 +94,11 @@ protected:
   void OnWrite(const boost::system::error_code& error, size_t count);
   // Sorts `count` bytes of readBuffer to the owner and the message subscribers.
   void ProcessInput(size_t count);
+  // Fan-out of a data record, or of interrupt status bytes, that a transport told apart itself.
+  void BroadcastRecord(const uint8_t* bytes, size_t length) { Broadcast(records, bytes, length); }
+  void BroadcastInterrupt(const uint8_t* bytes, size_t length) {
+    Broadcast(interrupts, bytes, length);
+  }
   // Counts the live subscribers; with `closeAll` closes them. Asks the server to close this
   // resource when none is left.
   size_t CloseIfUnused(bool closeAll);

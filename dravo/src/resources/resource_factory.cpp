@@ -2,6 +2,7 @@
 #include "resources/resource_factory.hpp"
 
 #include "protocol/resource_kind.hpp"
+#include "resources/pci_resource.hpp"
 #include "resources/serial_resource.hpp"
 #include "resources/tcp_resource.hpp"
 #include "resources/udp_resource.hpp"
@@ -15,7 +16,9 @@ std::shared_ptr<Resource> MakeResource(std::uint32_t kind, boost::asio::io_conte
       return std::make_shared<UdpResource>(io, table, id);
     case orvan::protocol::kKindSerial:
       return std::make_shared<SerialResource>(io, table, id);
+    case orvan::protocol::kKindPci:
+      return std::make_shared<PciResource>(io, table, id);
     default:
-      return nullptr;  // PCI cards are not served by this server yet
+      return nullptr;
   }
 }
