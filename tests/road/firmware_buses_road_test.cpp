@@ -161,4 +161,26 @@ TEST_F(ServerFirmware, FailedBinaryLoadLeavesTheHandleTakingCommands) {
   ExpectCommands(handle);
 }
 
+TEST_F(ServerFirmware, BinaryImageThroughTheServersSerialResource) {
+  fakes::FakeControllerSettings settings;
+  settings.pty = (folder.root / "dev" / "ttyV2").string();
+  fakes::FakeController serial(settings);
+  serial.Start();
+  OrvCon* line = nullptr;
+  ASSERT_EQ(OrvOpen((settings.pty + " --baud 9600 -t 3000").c_str(), &line), 0);
+  const std::string image = BinaryImage(1000);
+  EXPECT_EQ(Load(line, folder, "line.bin", image), 0) << line->lastError;
+  EXPECT_EQ(serial.Firmware().binary, image);
+  // The data at the loader's rate, the line's own rate again afterwards.
+  bool fast = false;
+  for (const auto& chunk : serial.Received()) fast = fast || chunk.line.baud == 115200u;
+  EXPECT_TRUE(fast);
+  serial.ClearLog();
+  ExpectCommands(line);
+  const auto after = serial.Received();
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back().line.baud, 9600u);
+  EXPECT_EQ(OrvClose(line), 0);
+}
+
 }  // namespace
