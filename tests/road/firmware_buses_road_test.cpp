@@ -1,7 +1,7 @@
 // Firmware over the buses beyond direct Ethernet: a serial line (the fake controller on a pty,
-// whose line settings are logged with every chunk it receives), a simulated card, and the
-// server's TCP resource, where ESC bytes in the length and the image must reach the controller
-// unchanged.
+// whose line settings are logged with every chunk it receives), a simulated card, the server's
+// TCP resource, where ESC bytes in the length and the image must reach the controller
+// unchanged, and the server's serial resource.
 #include <gtest/gtest.h>
 
 #include <algorithm>
