@@ -33,7 +33,7 @@ private:
   Requestor& requestor;
 };
 
-// The services behind the IP assigner, mDNS and ping commands are not part
+// The services behind the IP assigner and ping commands are not part
 // of this server yet: those commands fail with a clear error for "te".
 [[noreturn]] void Unavailable(const char* service) {
   throw std::runtime_error(std::string(service) + " not available in this server");
@@ -71,9 +71,9 @@ public:
   bool RememberAssignments() override { Unavailable("IP assigner"); }
   void AssignIp(const std::string&, const std::string&) override { Unavailable("IP assigner"); }
   void SearchResources() override { server.SearchResources(); }
-  std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
-  std::string ListServers() override { Unavailable("mDNS browsing"); }
-  std::string ServerStatus() override { Unavailable("mDNS publishing"); }
+  std::string ServerInfo(const std::string& name) override { return server.ServerInfo(name); }
+  std::string ListServers() override { return server.ListServers(); }
+  std::string ServerStatus() override { return server.ServerStatus(); }
   void StartPing(const std::string&, int, std::shared_ptr<ResourceClient>) override {
     Unavailable("ping");
   }

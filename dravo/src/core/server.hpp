@@ -103,6 +103,12 @@ public:
   void SearchResources();
   std::string ListFound() const;
 
+  // mDNS: one server's "host, port" (or "none"), the servers seen but this one, each followed
+  // by LF, and this server's name with whether it is published. Names are answer-safe.
+  std::string ServerInfo(const std::string& name) const;
+  std::string ListServers() const;
+  std::string ServerStatus() const;
+
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }
   // The TLS context for the next client; rebuilt when the certificate or key file changed.
