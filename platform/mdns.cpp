@@ -3,6 +3,8 @@
 // and stopping the poll is what guarantees that no callback runs once an object goes.
 #include "platform/mdns.hpp"
 
+#include "platform/mdns_reports.hpp"
+
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
 #include <avahi-client/publish.h>
@@ -14,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 namespace platform {
@@ -66,21 +69,19 @@ const char* const kDomain = "local";
 // ---- browsing ----
 
 struct MdnsBrowser::State {
-  struct Report {
-    AvahiServiceResolver* resolver = nullptr;
-    std::optional<MdnsService> found;
-  };
-  struct Instance {
-    std::map<std::pair<AvahiIfIndex, AvahiProtocol>, Report> reports;
-    std::optional<MdnsService> announced;  // what the handler was last told
-  };
+  using Key = std::tuple<std::string, AvahiIfIndex, AvahiProtocol>;
 
   std::string serviceType;
   Handler handler;
   PollThread poll;
   AvahiClient* client = nullptr;
   AvahiServiceBrowser* browser = nullptr;
-  std::map<std::string, Instance> instances;
+  MdnsReports reports;
+  std::map<Key, AvahiServiceResolver*> resolvers;
+
+  void Tell(const std::optional<MdnsReports::Change>& change) {
+    if (change) handler(change->first, change->second);
+  }
 
   static void OnClient(AvahiClient* changed, AvahiClientState clientState, void* context) {
     auto& self = *static_cast<State*>(context);
@@ -92,7 +93,8 @@ struct MdnsBrowser::State {
     } else if (clientState == AVAHI_CLIENT_FAILURE &&
                avahi_client_errno(changed) == AVAHI_ERR_DISCONNECTED) {
       // The daemon went: what it told us is gone with it; browse again once it is back.
-      self.ForgetAll();
+      for (const auto& change : self.reports.Clear()) self.Tell(change);
+      self.resolvers.clear();  // they go with the client
       avahi_client_free(changed);
       self.client = nullptr;
       self.browser = nullptr;
@@ -112,21 +114,21 @@ struct MdnsBrowser::State {
                        const char* domain, AvahiLookupResultFlags, void* context) {
     auto& self = *static_cast<State*>(context);
     if (!name) return;
-    const auto key = std::make_pair(interface, protocol);
+    const Key key{name, interface, protocol};
     if (event == AVAHI_BROWSER_NEW) {
-      auto& report = self.instances[name].reports[key];
-      if (report.resolver) return;
-      report.resolver = avahi_service_resolver_new(
-          self.client, interface, protocol, name, type, domain, AVAHI_PROTO_INET,
-          static_cast<AvahiLookupFlags>(0), OnResolve, &self);
+      self.reports.Seen(name, interface, protocol);
+      if (self.resolvers.count(key)) return;
+      if (auto* resolver = avahi_service_resolver_new(
+              self.client, interface, protocol, name, type, domain, AVAHI_PROTO_INET,
+              static_cast<AvahiLookupFlags>(0), OnResolve, &self))
+        self.resolvers[key] = resolver;
     } else if (event == AVAHI_BROWSER_REMOVE) {
-      const auto instance = self.instances.find(name);
-      if (instance == self.instances.end()) return;
-      const auto report = instance->second.reports.find(key);
-      if (report == instance->second.reports.end()) return;
-      if (report->second.resolver) avahi_service_resolver_free(report->second.resolver);
-      instance->second.reports.erase(report);
-      self.Announce(instance);
+      const auto resolver = self.resolvers.find(key);
+      if (resolver != self.resolvers.end()) {
+        avahi_service_resolver_free(resolver->second);
+        self.resolvers.erase(resolver);
+      }
+      self.Tell(self.reports.Gone(name, interface, protocol));
     }
   }
 
@@ -136,16 +138,12 @@ struct MdnsBrowser::State {
                         const AvahiAddress* address, uint16_t port, AvahiStringList* text,
                         AvahiLookupResultFlags, void* context) {
     auto& self = *static_cast<State*>(context);
-    const auto instance = self.instances.find(name ? name : "");
-    if (instance == self.instances.end()) return;
-    const auto report = instance->second.reports.find(std::make_pair(interface, protocol));
-    if (report == instance->second.reports.end() || report->second.resolver != resolver) return;
+    const auto known = self.resolvers.find(Key{name ? name : "", interface, protocol});
+    if (known == self.resolvers.end() || known->second != resolver) return;
     if (event != AVAHI_RESOLVER_FOUND) {
-      // Not resolvable now: that report counts for nothing until the browser sees it anew.
       avahi_service_resolver_free(resolver);
-      report->second.resolver = nullptr;
-      report->second.found.reset();
-      self.Announce(instance);
+      self.resolvers.erase(known);
+      self.Tell(self.reports.Unresolved(name, interface, protocol));
       return;
     }
     MdnsService service;
@@ -164,40 +162,8 @@ struct MdnsBrowser::State {
       service.text.insert(service.text.begin(),
                           std::string(bytes, avahi_string_list_get_size(entry)));
     }
-    report->second.found = std::move(service);
-    self.Announce(instance);
-  }
-
-  // Tells the handler what the merged reports of one instance now say.
-  void Announce(std::map<std::string, Instance>::iterator instance) {
-    const MdnsService* latest = nullptr;
-    for (const auto& [key, report] : instance->second.reports)
-      if (report.found) latest = &*report.found;
-    if (!latest) {
-      if (instance->second.announced) handler(MdnsChange::Removed, *instance->second.announced);
-      instance->second.announced.reset();
-      if (instance->second.reports.empty()) instances.erase(instance);
-      return;
-    }
-    // Keep the record announced while it still stands on some interface: the first report of an
-    // address in this instance keeps its place.
-    if (instance->second.announced) {
-      for (const auto& [key, report] : instance->second.reports)
-        if (report.found && report.found->address == instance->second.announced->address &&
-            report.found->port == instance->second.announced->port &&
-            report.found->hostName == instance->second.announced->hostName &&
-            report.found->text == instance->second.announced->text)
-          return;
-    }
-    const MdnsChange change = instance->second.announced ? MdnsChange::Updated : MdnsChange::Added;
-    instance->second.announced = *latest;
-    handler(change, *latest);
-  }
-
-  void ForgetAll() {
-    for (auto& [name, instance] : instances)
-      if (instance.announced) handler(MdnsChange::Removed, *instance.announced);
-    instances.clear();  // the resolvers go with the client
+    // The resolver stays: it reports the instance's changes on that interface.
+    self.Tell(self.reports.Resolved(service, interface, protocol));
   }
 
   ~State() {

@@ -60,8 +60,14 @@ protected:
     ASSERT_TRUE(MdnsHost::TakeHostName("orvan-a"));
     const auto& link = peers[0].links[0];
     peerAddress = link.peerAddress;
-    local = std::make_unique<MdnsHost>("orvan-a", link.localInterface);
-    peer = std::make_unique<MdnsHost>("orvan-b", link.peerInterface, &peers[0]);
+    // Two cables: the daemons see each other's services once on each.
+    const auto& second = peers[0].links[1];
+    local =
+        std::make_unique<MdnsHost>("orvan-a", link.localInterface + "," + second.localInterface);
+    peer = std::make_unique<MdnsHost>("orvan-b", link.peerInterface + "," + second.peerInterface,
+                                      &peers[0]);
+    firstInterface = link.localInterface;
+    secondInterface = second.localInterface;
     ASSERT_TRUE(local->WaitReady()) << local->Failure();
     ASSERT_TRUE(peer->WaitReady()) << peer->Failure();
     // This program's servers talk to the local host's daemon.
@@ -110,11 +116,19 @@ protected:
 
   static std::unique_ptr<MdnsHost> local, peer;
   static std::string peerAddress;
+  static std::string firstInterface, secondInterface;
   Dravo dravo;
 };
 
 std::unique_ptr<MdnsHost> MdnsRoadTest::local, MdnsRoadTest::peer;
 std::string MdnsRoadTest::peerAddress;
+std::string MdnsRoadTest::firstInterface, MdnsRoadTest::secondInterface;
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
 
 TEST_F(MdnsRoadTest, TwoServersListAndFindEachOtherByName) {
   PublishSettings settings;
@@ -133,6 +147,33 @@ TEST_F(MdnsRoadTest, TwoServersListAndFindEachOtherByName) {
   });
   EXPECT_EQ(Ask(peerAddress, "serverinfo --name orvan-a dravo"), "orvan-a.local, 23~");
   EXPECT_EQ(Ask(peerAddress, "serverstatus"), "orvan-b dravo, true~");
+}
+
+// Last: it takes the second cable down.
+TEST_F(MdnsRoadTest, APeerSeenOnTwoCablesIsOneServerUntilItsLastReportGoes) {
+  StartServer(false);
+  std::string last;
+  ASSERT_TRUE(Eventually(
+      [](std::string& seen) {
+        seen = Browse();
+        return Count(seen, "=;" + firstInterface + ";IPv4;orvan-b\\032dravo;") == 1 &&
+               Count(seen, "=;" + secondInterface + ";IPv4;orvan-b\\032dravo;") == 1;
+      },
+      last))
+      << last;
+  ExpectAnswer("127.0.0.1", "servers",
+               [](const std::string& answer) { return Count(answer, "orvan-b dravo\n") == 1; });
+  // One cable goes: its report goes, the server stays listed.
+  local->Run({"ip", "link", "set", secondInterface, "down"});
+  EXPECT_TRUE(Eventually(
+      [](std::string& seen) {
+        seen = Browse();
+        return Count(seen, "orvan-b\\032dravo") > 0 && Count(seen, secondInterface) == 0;
+      },
+      last))
+      << last;
+  EXPECT_EQ(Ask("127.0.0.1", "servers"), "orvan-b dravo\n~");
+  EXPECT_EQ(Ask("127.0.0.1", "serverinfo --name orvan-b dravo"), "orvan-b.local, 23~");
 }
 
 TEST_F(MdnsRoadTest, ForeignPeersAreListedFoundAndCannotBreakAnAnswer) {

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# One mDNS host for tests: a private D-Bus system bus and an mDNS daemon on one interface, in
+# One mDNS host for tests: a private D-Bus system bus and an mDNS daemon on given interfaces, in
 # the namespaces this script runs in. It stays until SIGTERM, then ends both by their pids.
 #
-#   mdns_host.sh FOLDER HOSTNAME INTERFACE [--own-hostname] [--no-daemon]
+#   mdns_host.sh FOLDER HOSTNAME INTERFACES [--own-hostname] [--no-daemon]
 #
 # FOLDER receives the configurations, the bus socket ("bus"), the logs, "pids" (one pid a line)
-# and "ready" once the daemon has started (or "failed"). --own-hostname sets the host name,
+# and "ready" once the daemon has started (or "failed"). INTERFACES: one name, or several
+# separated by commas, the daemon's only interfaces. --own-hostname sets the host name,
 # refused unless this UTS namespace is not the one of the namespace's first process (never the
 # machine's own name). The caller's mount namespace must be a private one: /run/avahi-daemon
 # gets a tmpfs of its own here.
 set -euo pipefail
-folder=$1 host=$2 interface=$3
+folder=$1 host=$2 interfaces=$3
 shift 3
 own_hostname=0 daemon=1
 for option in "$@"; do
@@ -38,8 +39,9 @@ fi
 if [ "$daemon" = 1 ]; then
   mkdir -p /run/avahi-daemon
   mount -t tmpfs mdns-test /run/avahi-daemon
-  ip link set "$interface" multicast on
-  ip route replace 224.0.0.0/4 dev "$interface"
+  IFS=, read -r -a names <<<"$interfaces"
+  for name in "${names[@]}"; do ip link set "$name" multicast on; done
+  ip route replace 224.0.0.0/4 dev "${names[0]}"
 fi
 
 cat >"$folder/bus.conf" <<CONF
@@ -71,7 +73,7 @@ if [ "$daemon" = 1 ]; then
 host-name=$host
 use-ipv4=yes
 use-ipv6=no
-allow-interfaces=$interface
+allow-interfaces=$interfaces
 enable-dbus=yes
 ratelimit-interval-usec=0
 [wide-area]

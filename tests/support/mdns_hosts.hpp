@@ -1,5 +1,5 @@
 // mDNS hosts for tests: each a private D-Bus system bus and mDNS daemon with a host name of its
-// own, on one interface of the peer namespaces the test runner made (orvan_add_test PEERS), so
+// own, on interfaces of the peer namespaces the test runner made (orvan_add_test PEERS), so
 // no test reaches the machine's bus or daemon. The local host lives in the test's own network
 // and mount namespaces and a UTS namespace the test process takes for itself; a peer host in
 // its peer's network namespace with UTS and mount namespaces of its own. Everything a host
@@ -21,9 +21,10 @@ public:
   // cannot.
   static bool TakeHostName(const std::string& name);
 
-  // `peer` null: the local host, on `interface` of the test's namespace. `daemon` false: only
+  // `peer` null: the local host, on `interfaces` (one name, or several joined by commas) of the
+  // test's namespace. `daemon` false: only
   // the bus, as on a machine whose mDNS daemon is not running.
-  MdnsHost(std::string hostName, std::string interface, const PeerNamespace* peer = nullptr,
+  MdnsHost(std::string hostName, std::string interfaces, const PeerNamespace* peer = nullptr,
            bool daemon = true);
   ~MdnsHost();
   MdnsHost(const MdnsHost&) = delete;
