@@ -149,6 +149,27 @@ TEST_F(MdnsRoadTest, TwoServersListAndFindEachOtherByName) {
   EXPECT_EQ(Ask(peerAddress, "serverstatus"), "orvan-b dravo, true~");
 }
 
+TEST_F(MdnsRoadTest, AfterTheDaemonReturnsTheServerBrowsesAndIsAnnouncedAgain) {
+  StartServer(true);
+  ExpectAnswer("127.0.0.1", "servers",
+               [](const std::string& answer) { return Has(answer, "orvan-b dravo\n"); });
+  ASSERT_TRUE(local->RestartDaemon());
+  std::string last;
+  EXPECT_TRUE(Eventually(
+      [](std::string& seen) {
+        seen = Browse();
+        return Has(seen, "=;" + firstInterface + ";IPv4;orvan-a\\032dravo;") &&
+               Has(seen, "orvan-b\\032dravo");
+      },
+      last))
+      << last;
+  ExpectAnswer("127.0.0.1", "servers",
+               [](const std::string& answer) { return Has(answer, "orvan-b dravo\n"); });
+  ExpectAnswer(peerAddress, "servers",
+               [](const std::string& answer) { return Has(answer, "orvan-a dravo\n"); });
+  EXPECT_EQ(Ask("127.0.0.1", "serverstatus"), "orvan-a dravo, true~");
+}
+
 // Last: it takes the second cable down.
 TEST_F(MdnsRoadTest, APeerSeenOnTwoCablesIsOneServerUntilItsLastReportGoes) {
   StartServer(false);

@@ -124,6 +124,25 @@ bool MdnsHost::WaitReady(std::chrono::milliseconds timeout) {
   return false;
 }
 
+bool MdnsHost::RestartDaemon() {
+  // The script records the bus first, then the daemon.
+  std::istringstream pids(ReadAll(folder + "/pids"));
+  pid_t bus = 0, daemon = 0;
+  if (!(pids >> bus >> daemon)) return false;
+  kill(daemon, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::filesystem::exists("/proc/" + std::to_string(daemon) + "/status") &&
+         ReadAll("/proc/" + std::to_string(daemon) + "/status").find("State:\tZ") ==
+             std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Start({"sh", "-c",
+                "exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f \"$0/avahi.conf\" "
+                ">>\"$0/avahi.log\" 2>&1",
+                folder}) > 0;
+}
+
 std::string MdnsHost::Failure() const {
   return ReadAll(folder + "/failed") + ReadAll(folder + "/avahi.log") +
          ReadAll(folder + "/bus.log");

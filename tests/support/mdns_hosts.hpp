@@ -36,6 +36,10 @@ public:
   const std::string& BusAddress() const { return busAddress; }
   const std::string& Folder() const { return folder; }
 
+  // Ends the host's mDNS daemon and starts a new one with the same configuration, as when the
+  // daemon is restarted under a running server. False when the old one would not end.
+  bool RestartDaemon();
+
   // Starts a program in this host's namespaces, with its bus and the given VAR=value entries;
   // it ends with the host (or by Stop).
   pid_t Start(const std::vector<std::string>& command,
