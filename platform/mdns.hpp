@@ -3,6 +3,8 @@
 // still work as objects: the browser finds nothing and a publication fails at once.
 #pragma once
 
+#include "platform/mdns_service.hpp"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -11,18 +13,6 @@
 #include <vector>
 
 namespace platform {
-
-// One service instance as browsing found it.
-struct MdnsService {
-  std::string instanceName;
-  std::string serviceType;  // "_dravo._tcp"
-  std::string hostName;     // "lab.local"
-  std::string address;      // IPv4 dotted text
-  std::uint16_t port = 0;
-  std::vector<std::string> text;  // TXT attributes
-};
-
-enum class MdnsChange { Added, Updated, Removed };
 
 // Browses one service type over IPv4. The daemon reports an instance once per interface: the
 // reports are merged, so an instance is added once and removed when its last report goes.

@@ -3,7 +3,7 @@
 // first resolved report, updated when what it says changes, and removed when its last one goes.
 #pragma once
 
-#include "platform/mdns.hpp"
+#include "platform/mdns_service.hpp"
 
 #include <map>
 #include <optional>
