@@ -224,7 +224,13 @@ struct MdnsPublisher::State {
     self.client = changed;
     switch (clientState) {
       case AVAHI_CLIENT_S_RUNNING:
-        if (self.wanted && !self.group) self.AddGroup();
+        if (self.wanted && !self.group) {
+          const int result = self.AddGroup();
+          if (result == AVAHI_ERR_COLLISION)
+            self.SetOutcome(Outcome::Collision);
+          else if (result != AVAHI_OK)
+            self.SetOutcome(Outcome::Failed);
+        }
         break;
       case AVAHI_CLIENT_S_COLLISION:
       case AVAHI_CLIENT_S_REGISTERING:
@@ -299,18 +305,28 @@ MdnsPublishResult MdnsPublisher::Publish(const std::string& instanceName,
   {
     PollLock lock(state->poll);
     state->DropGroup();
-    if (!state->client || avahi_client_get_state(state->client) != AVAHI_CLIENT_S_RUNNING)
+    // Connecting means no daemon: that is known now. A daemon still settling its host name
+    // takes the registration once it runs, within the wait.
+    const AvahiClientState clientState =
+        state->client ? avahi_client_get_state(state->client) : AVAHI_CLIENT_CONNECTING;
+    if (clientState != AVAHI_CLIENT_S_RUNNING && clientState != AVAHI_CLIENT_S_REGISTERING &&
+        clientState != AVAHI_CLIENT_S_COLLISION)
       return MdnsPublishResult::ServerError;
-    const char* host = avahi_client_get_host_name_fqdn(state->client);
-    if (!host || !*host) return MdnsPublishResult::NoHostName;
     state->SetOutcome(State::Outcome::Waiting);
     state->wanted = State::Wanted{instanceName, serviceType, port};
-    const int result = state->AddGroup();
-    if (result != AVAHI_OK) {
-      state->DropGroup();
-      if (result == AVAHI_ERR_COLLISION) return MdnsPublishResult::Collision;
-      if (result == AVAHI_ERR_INVALID_SERVICE_NAME) return MdnsPublishResult::InvalidName;
-      return MdnsPublishResult::ServerError;
+    if (clientState == AVAHI_CLIENT_S_RUNNING) {
+      const char* host = avahi_client_get_host_name_fqdn(state->client);
+      if (!host || !*host) {
+        state->DropGroup();
+        return MdnsPublishResult::NoHostName;
+      }
+      const int result = state->AddGroup();
+      if (result != AVAHI_OK) {
+        state->DropGroup();
+        if (result == AVAHI_ERR_COLLISION) return MdnsPublishResult::Collision;
+        if (result == AVAHI_ERR_INVALID_SERVICE_NAME) return MdnsPublishResult::InvalidName;
+        return MdnsPublishResult::ServerError;
+      }
     }
   }
   State::Outcome outcome;

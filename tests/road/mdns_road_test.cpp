@@ -217,6 +217,22 @@ TEST_F(MdnsRoadTest, ForeignPeersAreListedFoundAndCannotBreakAnAnswer) {
                [](const std::string& answer) { return !answer.empty() && !Has(answer, "lab"); });
 }
 
+TEST_F(MdnsRoadTest, ANameAnotherProgramHoldsLeavesTheServerUnpublished) {
+  const pid_t holder = local->Start({"avahi-publish", "-s", "taken", "_dravo._tcp", "2424"});
+  std::string last;
+  ASSERT_TRUE(Eventually(
+      [](std::string& seen) {
+        seen = Browse();
+        return Has(seen, ";taken;_dravo._tcp;local;orvan-a.local;");
+      },
+      last))
+      << last;
+  StartServer(true, "taken");
+  EXPECT_EQ(Ask("127.0.0.1", "serverstatus"), "taken, false~");
+  EXPECT_TRUE(dravo.Running()) << dravo.Failure();
+  local->Stop(holder);
+}
+
 TEST_F(MdnsRoadTest, PublishAnnouncesAndRemoveWithdraws) {
   StartServer(false);
   EXPECT_EQ(Ask("127.0.0.1", "serverstatus"), "orvan-a dravo, false~");
