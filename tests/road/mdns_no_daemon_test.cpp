@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 std::string Ask(const std::string& command) {
   TlsClient client;
-  if (!client.Connect("127.0.0.1", 2s) || !client.Handshake(5s) || !client.Send(command + "\r"))
+  if (!client.Connect("127.0.0.1", 10s) || !client.Handshake(10s) || !client.Send(command + "\r"))
     return "";
   return client.ReadThrough("~\\", 5s);
 }
