@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libsystemd-dev systemd
   iproute2 util-linux socat busybox
+  avahi-daemon avahi-utils dbus libavahi-client-dev
   python3
 )
 

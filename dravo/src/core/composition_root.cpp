@@ -33,12 +33,6 @@ private:
   Requestor& requestor;
 };
 
-// The service behind the mDNS commands is not part
-// of this server yet: those commands fail with a clear error for "te".
-[[noreturn]] void Unavailable(const char* service) {
-  throw std::runtime_error(std::string(service) + " not available in this server");
-}
-
 class ServerShellServer final : public ShellServer {
 public:
   explicit ServerShellServer(Server& core) : server(core) {}
@@ -76,9 +70,9 @@ public:
     server.AssignIp(mac, ip);
   }
   void SearchResources() override { server.SearchResources(); }
-  std::string ServerInfo(const std::string&) override { Unavailable("mDNS browsing"); }
-  std::string ListServers() override { Unavailable("mDNS browsing"); }
-  std::string ServerStatus() override { Unavailable("mDNS publishing"); }
+  std::string ServerInfo(const std::string& name) override { return server.ServerInfo(name); }
+  std::string ListServers() override { return server.ListServers(); }
+  std::string ServerStatus() override { return server.ServerStatus(); }
   void StartPing(const std::string& address, int count,
                  std::shared_ptr<ResourceClient> requestor) override {
     server.Pingers().Start(address, count, std::dynamic_pointer_cast<Requestor>(requestor));

@@ -14,6 +14,8 @@
 #include "settings/config_store.hpp"
 #include "settings/publish_settings.hpp"
 #include "shell/request.hpp"
+#include "zeroconf/answer_text.hpp"
+#include "zeroconf/zeroconf_manager.hpp"
 
 #include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
@@ -67,9 +69,16 @@ Server::~Server() { TearDown(); }
 
 int Server::Run(PublishSettings* settings) {
   try {
-    if (IsWindows10OrLater() && settings) publishSettings = settings;
     listenAddresses = ListenAddressesFor(settings);
+    if (IsWindows10OrLater() && settings) {
+      publishSettings = settings;
+      zeroconf = std::make_shared<ZeroconfManager>(io, *settings);
+    }
     for (const auto& address : listenAddresses) Listen(address);
+    // Announced once it listens: a failed bind announces nothing.
+    if (zeroconf && publishSettings->publish)
+      zeroconf->Publisher().Publish(publishSettings->name,
+                                    static_cast<uint16_t>(publishSettings->port));
     if (onListening) onListening();
     while (runState.load() == kServing) {
       io.run();
@@ -139,6 +148,7 @@ void Server::TearDown() {
   for (const auto& muxer : muxers) muxer->Close();
   lister->Close();
   pingers.CloseAll();
+  zeroconf.reset();  // stops its callbacks and withdraws the announcement
   for (const auto& [id, resource] : std::map<uint32_t, std::shared_ptr<Resource>>(resources))
     resource->Release();
   for (const auto& pending : std::list<PendingOpen>(std::move(openQueue)))
@@ -182,6 +192,7 @@ void Server::ApplyPublishSettings(const PublishSettings& settings) {
     publishSettings->name = settings.name;
     publishSettings->port = settings.port;
   }
+  if (zeroconf) zeroconf->Publisher().Withdraw();
   Restart();  // the next core listens and announces by the new settings
 }
 
@@ -361,6 +372,28 @@ bool Server::RememberAssignments() const { return ipAssigner->Remember(); }
 
 void Server::AssignIp(const std::string& mac, const std::string& ip) {
   ipAssigner->Assign(mac, ip);
+}
+
+std::string Server::ServerInfo(const std::string& name) const {
+  return zeroconf ? zeroconf->Watcher().Lookup(name) : "none";
+}
+
+std::string Server::ListServers() const {
+  if (!zeroconf) return "";
+  std::string listing;
+  for (const auto& service : zeroconf->Watcher().Services()) {
+    if (service.instanceName == zeroconf->Publisher().InstanceName()) continue;
+    listing += AnswerSafeText(service.instanceName) + "\n";
+  }
+  return listing;
+}
+
+std::string Server::ServerStatus() const {
+  const std::string name = zeroconf          ? zeroconf->Publisher().InstanceName()
+                           : publishSettings ? publishSettings->name
+                                             : "";
+  const bool published = zeroconf && zeroconf->Publisher().Published();
+  return AnswerSafeText(name) + ", " + (published ? "true" : "false");
 }
 
 std::shared_ptr<boost::asio::ssl::context> Server::TlsContext() {

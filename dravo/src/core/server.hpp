@@ -118,6 +118,11 @@ public:
   void SetRememberAssignments(bool on);
   bool RememberAssignments() const;
   void AssignIp(const std::string& mac, const std::string& ip);
+  // mDNS: one server's "host, port" (or "none"), the servers seen but this one, each followed
+  // by LF, and this server's name with whether it is published. Names are answer-safe.
+  std::string ServerInfo(const std::string& name) const;
+  std::string ListServers() const;
+  std::string ServerStatus() const;
 
   boost::asio::io_context& EventLoop() { return io; }
   int RunState() const { return runState.load(); }

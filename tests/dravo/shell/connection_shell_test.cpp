@@ -123,15 +123,6 @@ TEST_F(ConnectionShellTest, QuitEndsTheConnection) {
   EXPECT_TRUE(server.Requestors().empty());
 }
 
-TEST_F(ConnectionShellTest, UnbackedServicesFailWithAClearError) {
-  for (const char* line : {"servers\r"}) {
-    Feed(line);
-    EXPECT_EQ(client->Take(), "\\") << line;
-  }
-  Feed("te\r");
-  EXPECT_EQ(client->Take(), "mDNS browsing not available in this server\r\n~");
-}
-
 TEST_F(ConnectionShellTest, OpenBeyondTheResourceBoundFailsAndOpenResourcesStillServe) {
   server.SetResourceLimit(3);
   Feed("o 10.0.0.1\ro 10.0.0.2\ro 10.0.0.3\r");
