@@ -88,17 +88,24 @@ void ControllerCore::Process(const std::shared_ptr<ControllerPeer>& peer,
     peer->partial.clear();
     const Reply reply = Answer(peer, command);
     arrived.notify_all();
-    if (reply.delay.count() > 0) {
+    if (reply.delay.count() > 0 || reply.hold) {
       peer->answering = true;
       peer->held = bytes.substr(i + 1);
+      if (!reply.lead.empty()) peer->Send(reply.lead, false);
       const std::weak_ptr<ControllerPeer> weak = peer;
-      peer->After(reply.delay, [this, weak, reply] {
+      auto answer = [this, weak, reply] {
         const auto later = weak.lock();
         if (!later) return;
         later->answering = false;
         Deliver(later, reply);
         if (!reply.close) Process(later, std::exchange(later->held, {}));
-      });
+      };
+      if (reply.hold) {
+        std::lock_guard<std::mutex> guard(lock);
+        heldAnswers.push_back(std::move(answer));
+      } else {
+        peer->After(reply.delay, std::move(answer));
+      }
       return;
     }
     Deliver(peer, reply);
@@ -129,7 +136,7 @@ ControllerCore::Reply ControllerCore::Answer(const std::shared_ptr<ControllerPee
     const FakeReply& script = it->second;
     if (script.udpOnly && !peer->channel.udp) continue;
     if (script.port != 0 && script.port != peer->channel.port) continue;
-    Reply reply{script.bytes, script.close, false, script.delay};
+    Reply reply{script.bytes, script.close, false, script.delay, script.hold, script.lead};
     if (script.once) scripts.erase(it);
     return reply;
   }
@@ -245,6 +252,15 @@ void ControllerCore::PushRecord() {
 
 void ControllerCore::PushInterrupt(const std::string& status) {
   Push(interrupts, "\x01" + status + std::string(1, '\0'));
+}
+
+void ControllerCore::ReleaseHeld() {
+  std::vector<std::function<void()>> answers;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    answers.swap(heldAnswers);
+  }
+  for (const auto& answer : answers) answer();
 }
 
 void ControllerCore::Script(const std::string& command, FakeReply reply) {

@@ -76,6 +76,10 @@ struct FakeReply {
   // A slow controller: the bytes leave this long after the command, and the peer's later
   // input waits until they have, as a controller works through its commands in turn.
   std::chrono::milliseconds delay{0};
+  // Like a delay without end: the bytes leave when the test calls ReleaseHeld.
+  bool hold = false;
+  // With a delay or hold: sent at once, the start of a reply whose `bytes` come later.
+  std::string lead;
 };
 
 // One client of the controller as its front end sees it (a TCP connection, a UDP sender, ...).
@@ -105,7 +109,7 @@ private:
   MemoryTransfer transfer;  // a download in progress
   bool answering = false;   // a delayed reply is under way; input waits in `held`
   std::string held;
-  LoaderSession loader;     // a firmware load in progress
+  LoaderSession loader;  // a firmware load in progress
 };
 
 class ControllerCore {
@@ -129,6 +133,10 @@ public:
   void PushRecord();
   // 0x01, the status bytes and a closing byte, to the peers that sent "EI,,_WH".
   void PushInterrupt(const std::string& status);
+
+  // Sends the held scripted replies, each peer then going on with the input that waited.
+  // Call it where the peers' sends belong (the front ends' thread).
+  void ReleaseHeld();
 
   // Answers this exact command text (after CR and LF are stripped) with the scripted reply.
   void Script(const std::string& command, FakeReply reply);
@@ -175,6 +183,8 @@ private:
     bool close = false;
     bool release = false;
     std::chrono::milliseconds delay{0};
+    bool hold = false;
+    std::string lead;
   };
 
   // Cuts the peer's input into commands and answers them, until a delayed reply holds the rest.
@@ -201,6 +211,7 @@ private:
   ControllerMemory memory;
   ControllerLoader loader;
   Peers attached, messages, records, interrupts;
+  std::vector<std::function<void()>> heldAnswers;  // the sends of held replies
 };
 
 }  // namespace orvan::fakes

@@ -30,7 +30,14 @@ public:
         core(core),
         socket(std::move(connection)) {}
 
-  void Start() { DoRead(); }
+  void Start() {
+    if (!paused) DoRead();
+  }
+
+  void PauseReading(bool pause) {
+    paused = pause;
+    if (!paused && !reading && socket.is_open()) DoRead();
+  }
 
   void Send(const std::string& bytes, bool close) override {
     if (!socket.is_open()) return;
@@ -60,15 +67,17 @@ private:
   };
 
   void DoRead() {
+    reading = true;
     socket.async_read_some(asio::buffer(buffer), [self = shared_from_this()](
                                                      const boost::system::error_code& error,
                                                      size_t count) { self->OnRead(error, count); });
   }
 
   void OnRead(const boost::system::error_code& error, size_t count) {
+    reading = false;
     if (error || !socket.is_open()) return;
     core.Input(shared_from_this(), std::string(buffer.data(), count));
-    DoRead();
+    if (!paused) DoRead();
   }
 
   void DoWrite() {
@@ -90,6 +99,8 @@ private:
   tcp::socket socket;
   std::array<char, 2048> buffer{};
   std::deque<Outgoing> pending;
+  bool paused = false;
+  bool reading = false;
 };
 
 ControllerTcpFrontEnd::ControllerTcpFrontEnd(ControllerCore& core, tcp::acceptor listening,
@@ -109,6 +120,7 @@ void ControllerTcpFrontEnd::Accept() {
     auto session = std::make_shared<Session>(core, std::move(socket), port, commandPort);
     sessions.push_back(session);
     core.Attach(session);
+    if (paused) session->PauseReading(true);
     session->Start();
     Accept();
   });
@@ -117,6 +129,13 @@ void ControllerTcpFrontEnd::Accept() {
 void ControllerTcpFrontEnd::Send(const std::string& bytes) {
   for (auto& weak : sessions) {
     if (auto session = weak.lock()) session->Send(bytes, false);
+  }
+}
+
+void ControllerTcpFrontEnd::PauseReading(bool pause) {
+  paused = pause;
+  for (auto& weak : sessions) {
+    if (auto session = weak.lock()) session->PauseReading(pause);
   }
 }
 

@@ -23,6 +23,8 @@ public:
   void Start();
   // Raw bytes to every connection, past the core.
   void Send(const std::string& bytes);
+  // Stops (and starts again) reading every connection, those accepted later too.
+  void PauseReading(bool paused);
   // Drops every connection, as a controller that is switched off; keeps accepting.
   void CloseConnections();
   // Stops accepting and drops every connection.
@@ -37,6 +39,7 @@ private:
   boost::asio::ip::tcp::acceptor acceptor;
   const uint16_t port;
   const bool commandPort;
+  bool paused = false;
   std::vector<std::weak_ptr<Session>> sessions;
 };
 

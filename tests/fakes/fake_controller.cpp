@@ -122,8 +122,13 @@ void FakeController::SendSerial(const std::string& bytes) {
 
 void FakeController::PauseReading(bool paused) {
   OnLoop([&] {
+    for (auto& frontEnd : tcp) frontEnd->PauseReading(paused);
     if (line) line->PauseReading(paused);
   });
+}
+
+void FakeController::ReleaseHeld() {
+  OnLoop([&] { ControllerCore::ReleaseHeld(); });
 }
 
 void FakeController::CloseConnections() {

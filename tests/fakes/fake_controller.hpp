@@ -87,8 +87,11 @@ public:
   void SendTcp(uint16_t port, const std::string& bytes);
   // Raw bytes down the serial line.
   void SendSerial(const std::string& bytes);
-  // Stops (and starts again) taking bytes off the serial line, so the device's writes stall.
+  // Stops (and starts again) taking bytes off the serial line and the TCP connections, so the
+  // peer's writes stall once the buffers between are full.
   void PauseReading(bool paused);
+  // Sends the scripted replies held so far (FakeReply::hold).
+  void ReleaseHeld();
   // Drops every TCP connection and hangs the serial line up, as a controller that is switched
   // off.
   void CloseConnections();

@@ -2,6 +2,7 @@
 // Each records what it was asked, so tests and the fuzz target can check effects.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -29,6 +30,10 @@ public:
     idleTimeout = milliseconds;
     ++idleTimeoutChanges;
   }
+  bool HoldReading() override {
+    if (canHold) ++holds;
+    return canHold;
+  }
   // What was written since the last call.
   std::string Take() {
     std::string taken;
@@ -40,6 +45,8 @@ public:
   std::uint32_t idleTimeout = 600000;
   int idleTimeoutChanges = 0;
   bool closed = false;
+  bool canHold = false;  // a stream carrier; datagrams cannot be held back
+  int holds = 0;
   std::shared_ptr<int> token = std::make_shared<int>(0);
 };
 
@@ -49,9 +56,19 @@ public:
     written.append(reinterpret_cast<const char*>(data), length);
   }
   void RequestDone() override { ++done; }
+  void ReplyAbandoned(const ReplyTracker& tracker) override {
+    ++abandoned;
+    followed = tracker;
+  }
+  bool QueueFull(std::size_t length) const override { return written.size() + length > queueLimit; }
+  void WhenDrained(std::weak_ptr<ResourceClient>) override { ++drainWaits; }
 
   std::string written;
   int done = 0;
+  int abandoned = 0;                  // ReplyAbandoned calls
+  ReplyTracker followed;              // the tracker the last of them handed over
+  std::size_t queueLimit = SIZE_MAX;  // `written` past this is a full queue
+  int drainWaits = 0;
 };
 
 class FakeShellServer : public ShellServer {

@@ -39,7 +39,19 @@ void Requestor::OnRead(const boost::system::error_code& error, size_t count) {
     Close();
     return;
   }
-  if (Consume(receiveBuffer.data(), count)) StartRead();
+  if (Consume(receiveBuffer.data(), count) && !held) StartRead();
+}
+
+bool Requestor::HoldReading() {
+  if (!CanHold()) return false;
+  held = true;
+  return true;
+}
+
+void Requestor::ResumeReading() {
+  if (!held || closed) return;
+  held = false;
+  StartRead();
 }
 
 bool Requestor::Consume(const uint8_t* bytes, size_t count) {

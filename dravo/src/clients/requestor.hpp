@@ -53,6 +53,10 @@ public:
   void Deliver(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
                bool binaryPart) override;
   bool RawMode() const override;
+  // Stops reading until ResumeReading, when the carrier can hold its client back; false when
+  // it cannot.
+  bool HoldReading();
+  void ResumeReading() override;
 
   bool Closed() const override { return closed; }
   Shell& GetShell() { return *shell; }
@@ -71,6 +75,8 @@ protected:
   virtual void WriteFront() = 0;
   // Whether the carrier can take writes yet (a TLS client only after its handshake).
   virtual bool CanWrite() const { return true; }
+  // Whether not reading holds the client back (a stream does; datagrams keep coming).
+  virtual bool CanHold() const { return false; }
   void OnWritten();
   void WriteNext();
 
@@ -85,6 +91,7 @@ private:
   std::array<uint8_t, kReceiveSize> receiveBuffer{};
   boost::asio::steady_timer idleTimer;
   bool closed = false;
+  bool held = false;  // reading waits for the controller's queue to drain
   size_t writeBacklog = 0;
   bool writing = false;
   std::unique_ptr<Shell> shell;

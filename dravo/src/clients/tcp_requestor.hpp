@@ -32,6 +32,7 @@ private:
   void OnFirstBytes(const boost::system::error_code& error);
   void WriteFront() override;
   bool CanWrite() const override { return handshakeDone; }
+  bool CanHold() const override { return true; }
 
   boost::asio::ip::tcp::socket socket;
   // The context the stream was made from; it stays alive while the stream does.

@@ -28,6 +28,7 @@ public:
     requestor.SetIdleTimeout(milliseconds);
   }
   bool Closed() const override { return requestor.Closed(); }
+  bool HoldReading() override { return requestor.HoldReading(); }
 
 private:
   Requestor& requestor;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iomanip>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -20,7 +21,7 @@ bool Live(const std::shared_ptr<ResourceClient>& client) { return client && !cli
 }  // namespace
 
 Resource::Resource(boost::asio::io_context& context, ResourceTable& table, uint32_t resourceId)
-    : io(context), server(table), id(resourceId), idleTimer(context) {}
+    : io(context), server(table), id(resourceId), idleTimer(context), syncTimer(context) {}
 
 void Resource::Open(const OpenParameters& parameters) { address = parameters.address; }
 
@@ -46,6 +47,7 @@ void Resource::ReportOpened(const boost::system::error_code& error) {
 void Resource::Release() {
   released = true;
   idleTimer.cancel();
+  syncTimer.cancel();
   boost::asio::post(io, [self = shared_from_this()]() mutable {
     try {
       self->Close(self);
@@ -110,8 +112,8 @@ void Resource::Execute(const std::shared_ptr<Request>& request) {
 
 void Resource::RunQueue() {
   // An owner that closed but still exists hands its turn on itself (RequestDone), so only a
-  // vanished owner frees the resource here.
-  while (!Closing() && owner.expired() && !requestQueue.empty()) {
+  // vanished owner frees the resource here. The rest of an abandoned reply is nobody's.
+  while (!Closing() && !sync.Active() && owner.expired() && !requestQueue.empty()) {
     const auto request = std::move(requestQueue.front());
     requestQueue.pop_front();
     if (request->controlParameter != 0) SetOption(request->controlParameter, request->controlValue);
@@ -131,6 +133,61 @@ void Resource::RequestDone() {
   boost::asio::post(io, [self = shared_from_this()] { self->RunQueue(); });
 }
 
+// ---- abandoned replies ----
+
+void Resource::ReplyAbandoned(const ReplyTracker& tracker) {
+  owner.reset();
+  if (Closing()) return;
+  sync.Follow(tracker);
+  const auto now = std::chrono::steady_clock::now();
+  lastHeard = now;
+  nextAsk = now + syncTiming.grace;
+  askWait = std::min(syncTiming.grace * 2, syncTiming.longestWait);
+  ArmSyncTimer();
+}
+
+void Resource::TakeAbandoned(const uint8_t* bytes, size_t length, bool complete, bool binaryPart) {
+  const size_t dropped = sync.Take(bytes, length, complete, binaryPart);
+  if (sync.Active()) return;
+  EndSync();
+  // What follows the end answers no command of anyone's.
+  if (dropped < length) Broadcast(messages, bytes + dropped, length - dropped);
+}
+
+void Resource::EndSync() {
+  sync.Stop();
+  syncTimer.cancel();
+  boost::asio::post(io, [self = shared_from_this()] { self->RunQueue(); });
+}
+
+void Resource::ArmSyncTimer() {
+  auto when = nextAsk;
+  if (sync.Asking()) when = std::min(when, lastHeard + syncTiming.silence);
+  syncTimer.expires_at(when);
+  syncTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    self->OnSyncTimer(error);
+  });
+}
+
+void Resource::OnSyncTimer(const boost::system::error_code& error) {
+  if (error || Closing() || !sync.Active()) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < syncTimer.expiry()) return;  // re-armed after this wait had expired
+  if (sync.Asking() && now >= lastHeard + syncTiming.silence) {
+    // Asked and silent all along: the controller is as good as gone.
+    sync.Stop();
+    Fail();
+    return;
+  }
+  if (now >= nextAsk) {
+    const std::string question = sync.Ask();
+    QueueWrite(reinterpret_cast<const uint8_t*>(question.data()), question.size());
+    nextAsk = now + askWait;
+    askWait = std::min(askWait * 2, syncTiming.longestWait);
+  }
+  ArmSyncTimer();
+}
+
 // ---- writes ----
 
 void Resource::QueueWrite(const uint8_t* bytes, size_t length) {
@@ -138,6 +195,19 @@ void Resource::QueueWrite(const uint8_t* bytes, size_t length) {
   writeQueue.emplace_back(bytes, bytes + length);
   writeBacklog += length;
   WriteNext();
+}
+
+void Resource::WhenDrained(std::weak_ptr<ResourceClient> client) {
+  drainWaiters.push_back(std::move(client));
+  if (writeBacklog <= writeLimit / 2) ResumeDrainWaiters();
+}
+
+void Resource::ResumeDrainWaiters() {
+  for (auto& waiter : std::exchange(drainWaiters, {})) {
+    boost::asio::post(io, [waiter = std::move(waiter)] {
+      if (const auto client = waiter.lock()) client->ResumeReading();
+    });
+  }
 }
 
 void Resource::WriteNext() {
@@ -153,6 +223,7 @@ void Resource::OnWrite(const boost::system::error_code& error, size_t) {
   // The buffer is done with either way: a failed one is never sent again, in part or whole.
   writeBacklog -= writeQueue.front().size();
   writeQueue.pop_front();
+  if (!drainWaiters.empty() && writeBacklog <= writeLimit / 2) ResumeDrainWaiters();
   if (error) {
     OnWriteFailed(error);
     return;
@@ -165,6 +236,8 @@ void Resource::OnWriteFailed(const boost::system::error_code&) { Fail(); }
 void Resource::Fail() {
   if (failed) return;
   failed = true;
+  sync.Stop();
+  syncTimer.cancel();
   // A write in flight still reads its buffer: only the ones behind it go now.
   while (writeQueue.size() > (writing ? 1u : 0u)) {
     writeBacklog -= writeQueue.back().size();
@@ -238,6 +311,7 @@ void Resource::OnRead(const boost::system::error_code& error, size_t count) {
     return;
   }
   if (released || failed) return;
+  lastHeard = std::chrono::steady_clock::now();
   if (Kind() == orvan::protocol::kKindUdp) {
     switch (orvan::protocol::ClassifyDatagram(readBuffer.data(), count)) {
       case orvan::protocol::DatagramKind::Record:
@@ -287,7 +361,9 @@ void Resource::ProcessInput(size_t count) {
     Delivery(Resource& resource, const std::shared_ptr<ResourceClient>& owner)
         : resource(resource), owner(owner) {}
     void Reply(const uint8_t* bytes, size_t length, bool complete, bool binaryPart) override {
-      if (owner) {
+      if (resource.sync.Active()) {
+        resource.TakeAbandoned(bytes, length, complete, binaryPart);
+      } else if (owner) {
         // A binary reply still under way is no text: the client's reply tracker must not end
         // on it.
         resource.SendOwner(owner, bytes, length, complete, binaryPart);
@@ -301,5 +377,6 @@ void Resource::ProcessInput(size_t count) {
     Resource& resource;
     const std::shared_ptr<ResourceClient>& owner;
   } delivery(*this, current);
-  input.Sort(readBuffer.data(), count, current != nullptr, delivery);
+  // A binary reply that nobody waits for any more still ends where it ends.
+  input.Sort(readBuffer.data(), count, current != nullptr || sync.Active(), delivery);
 }

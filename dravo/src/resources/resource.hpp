@@ -8,6 +8,7 @@
 #include "protocol/controller_input.hpp"
 #include "protocol/resource_kind.hpp"
 #include "resources/open_parameters.hpp"
+#include "resources/reply_sync.hpp"
 #include "resources/resource_client.hpp"
 #include "resources/resource_table.hpp"
 #include "shell/shell_resource.hpp"
@@ -33,6 +34,8 @@ class Resource : public std::enable_shared_from_this<Resource>, public ShellReso
 public:
   static constexpr size_t kBufferSize = orvan::protocol::kControllerBlock;
   static constexpr uint32_t kDefaultIdleTimeout = 600000;
+  // Bytes waiting for the controller past which a raw client is held back (or refused).
+  static constexpr size_t kDefaultWriteLimit = 1 << 20;
 
   // Ordered by the client's control block, so an expired entry can still be found and erased.
   using SubscriberSet =
@@ -61,6 +64,11 @@ public:
   void RequestDone() override;
   // Copies the bytes behind those already queued for the controller.
   void QueueWrite(const uint8_t* bytes, size_t length) override;
+  // Serves nobody until the abandoned reply has ended, or the controller has echoed a token of
+  // ours; a controller that stays silent meanwhile is lost.
+  void ReplyAbandoned(const ReplyTracker& tracker) override;
+  bool QueueFull(size_t length) const override { return writeBacklog + length > writeLimit; }
+  void WhenDrained(std::weak_ptr<ResourceClient> client) override;
 
   // "id, address, kind, description" for the resources listing, without a line end.
   std::string ListLine() const;
@@ -72,6 +80,10 @@ public:
   // Milliseconds without a write after which an unused resource closes.
   void SetIdleTimeout(uint32_t milliseconds) { idleTimeout = milliseconds; }
   size_t WriteBacklog() const { return writeBacklog; }
+  void SetWriteLimit(size_t bytes) { writeLimit = bytes; }
+  void SetSyncTiming(const ReplySync::Timing& timing) { syncTiming = timing; }
+  // An abandoned reply is still being followed or synchronised.
+  bool Syncing() const { return sync.Active(); }
   bool RecordsSeen() const { return recordsSeen; }
   const SubscriberSet& Linked() const { return linked; }
   const SubscriberSet& Messages() const { return messages; }
@@ -132,6 +144,13 @@ private:
   void Execute(const std::shared_ptr<Request>& request);
   void RunQueue();
   void OnIdleTimer(const boost::system::error_code& error);
+  void ArmSyncTimer();
+  void OnSyncTimer(const boost::system::error_code& error);
+  // Abandoned reply bytes while syncing: drops them, and passes on what follows the sync's
+  // end as bytes of nobody's reply.
+  void TakeAbandoned(const uint8_t* bytes, size_t length, bool complete, bool binaryPart);
+  void EndSync();
+  void ResumeDrainWaiters();
   void Broadcast(SubscriberSet& set, const uint8_t* bytes, size_t length);
   // Delivers reply bytes to the owner, when it is still open.
   void SendOwner(const std::shared_ptr<ResourceClient>& owner, const uint8_t* bytes, size_t length,
@@ -146,6 +165,15 @@ private:
   std::deque<std::shared_ptr<Request>> requestQueue;
   uint32_t idleTimeout = kDefaultIdleTimeout;
   size_t writeBacklog = 0;
+  size_t writeLimit = kDefaultWriteLimit;
+  // Clients held back until the write queue has drained to half its limit.
+  std::vector<std::weak_ptr<ResourceClient>> drainWaiters;
+  ReplySync sync;
+  ReplySync::Timing syncTiming;
+  boost::asio::steady_timer syncTimer;
+  std::chrono::steady_clock::time_point lastHeard;  // the controller's last read
+  std::chrono::steady_clock::time_point nextAsk;
+  std::chrono::milliseconds askWait{0};  // before the question after the next
   bool writing = false;
   // Reply and message bytes of the current read, and a binary reply that spans reads.
   orvan::protocol::ControllerInput input;

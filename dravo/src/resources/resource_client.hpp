@@ -25,4 +25,6 @@ public:
                               std::shared_ptr<ShellResource> resource) = 0;
   // Idempotent.
   virtual void Close() = 0;
+  // Reads again after HoldReading, now that the controller's queue has drained.
+  virtual void ResumeReading() {}
 };

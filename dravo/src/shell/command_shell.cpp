@@ -150,7 +150,16 @@ void CommandShell::FlushRaw() {
       rawBacklog.insert(rawBacklog.end(), line.begin(), line.end());
     }
   } else if (resource) {
-    resource->QueueWrite(line.data(), line.size());
+    if (!resource->QueueFull(line.size())) {
+      resource->QueueWrite(line.data(), line.size());
+    } else if (owner.HoldReading()) {
+      // Nothing is lost: these bytes still go, and the client's next ones wait in its carrier
+      // until the controller has taken half of what waits for it.
+      resource->QueueWrite(line.data(), line.size());
+      resource->WhenDrained(owner.SharedFromThis());
+    } else {
+      Fail("controller queue full");  // a datagram client cannot be held back
+    }
   } else {
     const std::size_t first = std::min(line.size(), Request::kMaxLength);
     rawBacklog.clear();
@@ -251,7 +260,7 @@ void CommandShell::Send(const std::uint8_t* bytes, std::size_t length, bool unso
     owner.Write(bytes, length);
     return;
   }
-  if (replyComplete || (!binaryPart && tracker.Count(bytes, length))) FinishRequest();
+  if (replyComplete || (!binaryPart && tracker.Count(bytes, length))) EndRequest(false);
   owner.Write(bytes, length);
 }
 
@@ -275,6 +284,7 @@ void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
   }
   pendingRequest = request;
   servingResource = resource;
+  replyOwed = mode == kCookedMode;  // raw bytes have no reply to wait for
   tracker.Start(request->commandBytes.data(), request->length);
   resource->QueueWrite(request->commandBytes.data(), request->length);
   if (lastWaiting && !rawBacklog.empty()) {
@@ -283,10 +293,21 @@ void CommandShell::OnRequestReady(std::shared_ptr<Request> request,
   }
 }
 
-void CommandShell::FinishRequest() {
+void CommandShell::FinishRequest() { EndRequest(true); }
+
+void CommandShell::EndRequest(bool abandoned) {
+  const ReplyTracker followed = tracker;
+  const bool owed = abandoned && replyOwed;
   tracker.Reset();
   pendingRequest.reset();
+  replyOwed = false;
   const auto resource = servingResource.lock();
   servingResource.reset();
-  if (resource) resource->RequestDone();
+  if (!resource) return;
+  if (owed) {
+    // The controller is still answering: the resource must keep the rest from its next owner.
+    resource->ReplyAbandoned(followed);
+  } else {
+    resource->RequestDone();
+  }
 }

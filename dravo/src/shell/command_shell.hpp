@@ -57,7 +57,8 @@ public:
   // The resource makes this connection's request its current one.
   void OnRequestReady(std::shared_ptr<Request> request,
                       std::shared_ptr<ShellResource> resource) override;
-  // Ends the current request: the resource may serve its next one.
+  // Ends the current request before its reply has: the resource keeps what is still coming
+  // of a cooked reply from its next owner.
   void FinishRequest() override;
 
   void ExecuteLine(const std::uint8_t* bytes, std::size_t length);
@@ -87,6 +88,8 @@ private:
   // Withdraws every command request not finished yet and ends the current one.
   void WithdrawRequests();
   void Fail(const std::string& text);
+  // Ends the current request; `abandoned`: before its reply ended.
+  void EndRequest(bool abandoned);
   bool SetSubscription(bool& flag, bool on, int joinCode, int leaveCode);
 
   void LinkCommand(const std::vector<std::string>& args);
@@ -128,6 +131,8 @@ private:
   // Raw bytes that must follow a waiting request to keep the client's order.
   std::vector<std::uint8_t> rawBacklog;
   ReplyTracker tracker;
+  // The current request is a cooked command whose reply has not ended.
+  bool replyOwed = false;
   std::string lastError;
   bool mdnsSupported;
 };

@@ -13,7 +13,8 @@ void ReplyTracker::Start(const std::uint8_t* command, std::size_t length) {
   replyEnd = protocol::ReplyEnd(protocol::ReplyModesOf(text));
 }
 
-bool ReplyTracker::Count(const std::uint8_t* bytes, std::size_t length) {
+bool ReplyTracker::Count(const std::uint8_t* bytes, std::size_t length, std::size_t* used) {
+  if (used) *used = length;
   for (std::size_t offset = 0; offset < length;) {
     // The library reads at most a block at a time, and each delivery reaches it as one record:
     // its reads of this delivery end where the blocks do.
@@ -21,12 +22,17 @@ bool ReplyTracker::Count(const std::uint8_t* bytes, std::size_t length) {
     replyEnd.StartRead(read);
     for (std::size_t i = 0; i < read; ++i) {
       const protocol::ReplyByte verdict = replyEnd.Next(bytes[offset + i]);
-      if (verdict == protocol::ReplyByte::Ends || verdict == protocol::ReplyByte::ControllerError)
+      if (verdict == protocol::ReplyByte::Ends || verdict == protocol::ReplyByte::ControllerError) {
+        if (used) *used = offset + i + 1;
         return true;
+      }
     }
     offset += read;
     // The library stops waiting for a reply this long.
-    if (replyEnd.Overlong()) return true;
+    if (replyEnd.Overlong()) {
+      if (used) *used = offset;
+      return true;
+    }
   }
   return false;
 }

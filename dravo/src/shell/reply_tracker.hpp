@@ -19,8 +19,9 @@ public:
   // engine reads its reply in ("MG", "QU", and "QR" whose binary reply ends by its length).
   void Start(const std::uint8_t* command, std::size_t length);
   // Counts one delivery of reply bytes; true when a byte of it completes the reply (the
-  // bytes after that byte belong to no reply and are not counted).
-  bool Count(const std::uint8_t* bytes, std::size_t length);
+  // bytes after that byte belong to no reply and are not counted). `used`, when given, gets
+  // the number of bytes up to and with that byte (all of them when the reply goes on).
+  bool Count(const std::uint8_t* bytes, std::size_t length, std::size_t* used = nullptr);
 
   std::uint32_t CountedBytes() const { return static_cast<std::uint32_t>(replyEnd.Scanned()); }
 

@@ -21,4 +21,7 @@ public:
   virtual void SetIdleTimeout(std::uint32_t milliseconds) = 0;
   // The connection has ended (for instance because its client stopped reading).
   virtual bool Closed() const = 0;
+  // Stops reading the client until its ResumeReading; false when the carrier cannot hold its
+  // client back (datagrams keep coming).
+  virtual bool HoldReading() = 0;
 };

@@ -10,7 +10,9 @@
 #include <boost/asio/post.hpp>
 
 #include <chrono>
+#include <functional>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -33,17 +35,26 @@ public:
     OnRead({}, bytes.size());
   }
   void FailRead() { OnRead(boost::asio::error::connection_reset, 0); }
+  // The stalled write completes.
+  void CompleteWrite() { OnWrite({}, std::exchange(stalled, 0)); }
 
   uint32_t kind;
   std::string written;
   std::vector<std::pair<uint32_t, uint32_t>> options;
   size_t writes = 0, inFlight = 0, mostInFlight = 0;
   size_t failWrite = 0;  // the write with this number (from 1) fails
+  bool stall = false;    // writes wait for CompleteWrite, as to a controller that stopped reading
+  size_t stalled = 0;
   int closes = 0, reads = 0;
 
 protected:
   void Close(std::shared_ptr<Resource>) override { ++closes; }
   void Write(const uint8_t* bytes, size_t length) override {
+    if (stall) {
+      written.append(reinterpret_cast<const char*>(bytes), length);
+      stalled = length;
+      return;
+    }
     const bool fails = ++writes == failWrite;
     mostInFlight = std::max(mostInFlight, ++inFlight);
     if (!fails) written.append(reinterpret_cast<const char*>(bytes), length);
@@ -413,6 +424,139 @@ TEST_F(ResourceBase, ASlowClientIsClosedAndHoldsNobodyUp) {
   EXPECT_FALSE(quick->Closed());
   EXPECT_EQ(quick->written.size(), chunks * chunk.size());
   EXPECT_EQ(quick->written.substr(0, 2), "AA");
+}
+
+// ---- a reply whose client gave up on it ----
+
+class AbandonedReply : public ResourceBase {
+protected:
+  // The owner's client gives up on the reply to `command` after the shell counted `counted`.
+  void Abandon(const std::shared_ptr<LoopRequestor>& client, const std::string& command,
+               const std::string& counted = "") {
+    ReplyTracker tracker;
+    tracker.Start(reinterpret_cast<const uint8_t*>(command.data()), command.size());
+    tracker.Count(reinterpret_cast<const uint8_t*>(counted.data()), counted.size());
+    client->Recorder().serving.reset();
+    resource->ReplyAbandoned(tracker);
+    Settle();
+  }
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      io().restart();
+      io().run_for(5ms);
+    }
+    return true;
+  }
+  // The tokens of the questions written to the controller so far.
+  std::vector<std::string> Tokens() const {
+    std::vector<std::string> tokens;
+    for (size_t at = resource->written.find("MG \""); at != std::string::npos;
+         at = resource->written.find("MG \"", at + 1)) {
+      const size_t start = at + 4;
+      tokens.push_back(resource->written.substr(start, resource->written.find('"', start) - start));
+    }
+    return tokens;
+  }
+};
+
+TEST_F(AbandonedReply, TheRestReachesNobodyAndTheNextRequestWaitsForItsEnd) {
+  auto owner = Client(), next = Client(), listener = Client();
+  Codes(owner, {1});
+  Codes(next, {1});
+  Codes(listener, {1, 3});
+  Command(owner, "TP\r");
+  resource->Feed(" 12");
+  Abandon(owner, "TP\r", " 12");
+  Command(next, "MG 2\r");
+  resource->Feed("\r\n\xC1");  // more of the reply, and a message byte
+  Settle();
+  EXPECT_TRUE(next->Recorder().ready.empty());
+  EXPECT_EQ(listener->Recorder().Joined(true), "A");  // messages still go out
+  resource->Feed(":");
+  Settle();
+  EXPECT_FALSE(resource->Syncing());
+  ASSERT_EQ(next->Recorder().ready.size(), 1u);
+  resource->Feed("2\r\n:");
+  Settle();
+  EXPECT_EQ(next->Recorder().Joined(false), "2\r\n:");
+  EXPECT_EQ(listener->Recorder().Joined(true), "A");
+  EXPECT_EQ(owner->Recorder().Joined(false), " 12");
+  EXPECT_EQ(resource->written, "TP\rMG 2\r");  // ended in time: the controller was not asked
+}
+
+TEST_F(AbandonedReply, AReplyThatDoesNotEndInTimeEndsAtTheEchoOfTheNewestToken) {
+  resource->SetSyncTiming({20ms, 40ms, 600s});
+  auto owner = Client(), next = Client();
+  Codes(owner, {1});
+  Codes(next, {1});
+  Command(owner, "WT 5000\r");
+  Abandon(owner, "WT 5000\r");
+  Command(next, "MG 2\r");
+  // Asked again and again, with a fresh token each time.
+  ASSERT_TRUE(RunUntil([&] { return Tokens().size() >= 2; }));
+  const auto tokens = Tokens();
+  EXPECT_NE(tokens[0], tokens[1]);
+  EXPECT_EQ(resource->written.find("MG 2"), std::string::npos);
+  // The late reply and the echo of an older question end nothing.
+  resource->Feed(":" + tokens[0] + "\r\n:");
+  Settle();
+  EXPECT_TRUE(resource->Syncing());
+  EXPECT_TRUE(next->Recorder().ready.empty());
+  resource->Feed(Tokens().back() + "\r\n:");
+  Settle();
+  EXPECT_FALSE(resource->Syncing());
+  ASSERT_EQ(next->Recorder().ready.size(), 1u);
+  EXPECT_TRUE(next->Recorder().deliveries.empty());
+  EXPECT_EQ(resource->written.substr(resource->written.size() - 5), "MG 2\r");
+}
+
+TEST_F(AbandonedReply, AControllerSilentWhileAskedIsLost) {
+  resource->SetSyncTiming({10ms, 20ms, 150ms});
+  auto owner = Client(), next = Client();
+  Codes(owner, {1});
+  Codes(next, {1});
+  Command(owner, "WT 5000\r");
+  Abandon(owner, "WT 5000\r");
+  Command(next, "MG 2\r");
+  ASSERT_TRUE(RunUntil([&] { return resource->Closing(); }));
+  EXPECT_TRUE(next->Closed());
+  EXPECT_TRUE(next->Recorder().ready.empty());
+}
+
+// ---- the bytes waiting for the controller ----
+
+// Counts ResumeReading calls.
+class DrainWatcher : public ResourceClient {
+public:
+  void Deliver(const uint8_t*, size_t, bool, bool, bool) override {}
+  bool RawMode() const override { return true; }
+  bool Closed() const override { return false; }
+  void OnRequestReady(std::shared_ptr<Request>, std::shared_ptr<ShellResource>) override {}
+  void Close() override {}
+  void ResumeReading() override { ++resumed; }
+  int resumed = 0;
+};
+
+TEST_F(ResourceBase, AHeldClientReadsAgainOnceTheQueueHasDrainedToHalfItsBound) {
+  resource->SetWriteLimit(100);
+  resource->stall = true;
+  const std::string block(60, 'x');
+  const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+  EXPECT_FALSE(resource->QueueFull(100));
+  resource->QueueWrite(bytes, block.size());
+  resource->QueueWrite(bytes, block.size());
+  EXPECT_TRUE(resource->QueueFull(0));
+  auto watcher = std::make_shared<DrainWatcher>();
+  resource->WhenDrained(watcher);
+  resource->CompleteWrite();  // 60 still waiting: more than half
+  Settle();
+  EXPECT_EQ(watcher->resumed, 0);
+  resource->CompleteWrite();
+  Settle();
+  EXPECT_EQ(watcher->resumed, 1);
+  EXPECT_EQ(resource->written, block + block);
 }
 
 class IdleResource : public ResourceBase {

@@ -299,6 +299,25 @@ TEST_F(ShellTest, RawChunkLongerThanARequestIsWrittenWhole) {
   EXPECT_EQ(Resource(1).written, chunk);
 }
 
+TEST_F(ShellTest, RawBytesPastTheControllerQueueHoldAStreamClientAndRefuseADatagramOne) {
+  LinkTo1(1);
+  Feed("abc");
+  Start(0);
+  Resource(1).queueLimit = 5;
+  Feed("de");  // up to the bound: taken as usual
+  EXPECT_EQ(owner.Take(), "");
+  Feed("fg");
+  EXPECT_EQ(owner.Take(), "\\");
+  EXPECT_EQ(shell.LastError(), "controller queue full");
+  EXPECT_EQ(Resource(1).written, "abcde");
+  owner.canHold = true;
+  Feed("fg");
+  EXPECT_EQ(owner.Take(), "");
+  EXPECT_EQ(Resource(1).written, "abcdefg");  // nothing lost: the client's next bytes wait
+  EXPECT_EQ(owner.holds, 1);
+  EXPECT_EQ(Resource(1).drainWaits, 1);
+}
+
 TEST_F(ShellTest, WaitingRequestsAndRawBytesAreBounded) {
   LinkTo1(2);
   std::string commands;
@@ -340,21 +359,26 @@ TEST_F(ShellTest, EscCWithdrawsWaitingCommandRequestsButNotControlRequests) {
   const auto te = server.submitted[2].request;
   Start(1);  // TP is current, TE waits
   Feed(kEsc + "c");
-  EXPECT_EQ(Resource(1).done, 1);
+  // TP's reply is still owed: the resource is told so, and keeps it from everyone.
+  EXPECT_EQ(Resource(1).abandoned, 1);
+  EXPECT_EQ(Resource(1).done, 0);
   EXPECT_EQ(te->length, 0u);
   EXPECT_TRUE(te->requestor.expired());
   EXPECT_EQ(control->controlValue, 9600u);
   EXPECT_FALSE(control->requestor.expired());
   // The resource had already chosen TE: it is handed straight back, nothing is written.
   Start(2);
-  EXPECT_EQ(Resource(1).done, 2);
+  EXPECT_EQ(Resource(1).done, 1);
   EXPECT_EQ(Resource(1).written, "TP\r");
   // The next command gets its own reply, not the late one of a withdrawn request.
   Feed("MG 1\r");
   Start(3);
   EXPECT_EQ(Resource(1).written, "TP\rMG 1\r");
   Controller("hi:");
-  EXPECT_EQ(Resource(1).done, 3);
+  EXPECT_EQ(Resource(1).done, 2);
+  // Nothing is owed once a reply has ended, nor before a request has started.
+  Feed(kEsc + "c");
+  EXPECT_EQ(Resource(1).abandoned, 1);
 }
 
 TEST_F(ShellTest, EscCDuringAReplyEndsTheRequestAndResetsTheTracker) {
@@ -363,10 +387,30 @@ TEST_F(ShellTest, EscCDuringAReplyEndsTheRequestAndResetsTheTracker) {
   Start(0);
   Controller(" 12\r\n");
   Feed(kEsc + "c");
-  EXPECT_EQ(Resource(1).done, 1);
+  EXPECT_EQ(Resource(1).abandoned, 1);
+  // The resource follows the rest of the reply from where the shell left it.
+  ReplyTracker followed = Resource(1).followed;
+  EXPECT_TRUE(followed.Count(reinterpret_cast<const std::uint8_t*>(":"), 1));
   Feed("TE\r");
   Start(1);
   Controller(":x");  // not the end of the earlier reply's CR LF
+  EXPECT_EQ(Resource(1).done, 0);
+  EXPECT_EQ(Resource(1).abandoned, 1);
+}
+
+TEST_F(ShellTest, AClosingConnectionLeavesItsReplyOwedButARawOneOwesNothing) {
+  LinkTo1(2);
+  Feed("TP\r");
+  Start(0);
+  shell.FinishRequest();  // as the connection's close does
+  EXPECT_EQ(Resource(1).abandoned, 1);
+  EXPECT_EQ(Resource(1).done, 0);
+  Feed(kEsc + "s");
+  LinkTo1(1);
+  Feed("abc");
+  Start(0);
+  shell.FinishRequest();
+  EXPECT_EQ(Resource(1).abandoned, 1);
   EXPECT_EQ(Resource(1).done, 1);
 }
 

@@ -97,8 +97,11 @@ TEST(ReplyTrackerResetTest, BytesAfterTheEndAreNotCounted) {
   ReplyTracker tracker;
   tracker.Start(reinterpret_cast<const std::uint8_t*>("TP\r"), 3);
   const std::string chunk = "1\n?rest";
-  EXPECT_TRUE(tracker.Count(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()));
+  std::size_t used = 0;
+  EXPECT_TRUE(
+      tracker.Count(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size(), &used));
   EXPECT_EQ(tracker.CountedBytes(), 3u);
+  EXPECT_EQ(used, 3u);  // where a resource following the reply stops dropping
   tracker.Reset();
   EXPECT_EQ(tracker.CountedBytes(), 0u);
   // After a reset a lone colon is the first read again.
