@@ -1,5 +1,6 @@
 // The utility call from C against the real server in this namespace, with a fake controller on
-// 127.0.0.2 behind a handle opened through the server. Only the public header is used.
+// 127.0.0.2 behind a handle opened through the server, and a device tree of the test's own
+// holding one serial port. Only the public header is used.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "fakes/fake_controller.hpp"
 #include "pelko.h"
 #include "support/dravo_server_fixture.hpp"
+#include "support/temporary_device_root.hpp"
 
 namespace {
 
@@ -23,6 +25,7 @@ orvan::fakes::FakeControllerSettings ControllerSettings() {
 
 class UtilityRoad : public DravoServerFixture {
 protected:
+  UtilityRoad() { devices.Add("ttyS3"); }
   void SetUp() override {
     DravoServerFixture::SetUp();
     if (HasFatalFailure()) return;
@@ -46,6 +49,7 @@ protected:
     return text;
   }
 
+  TemporaryDeviceRoot devices;
   FakeController controller{ControllerSettings()};
   OrvCon* handle = nullptr;
 };
@@ -63,6 +67,18 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
   int16_t timeout = 0;
   uint16_t port = 23;
   char server[] = "127.0.0.1";
+  char controllerAddress[] = "127.0.0.2";
+  char lineEnd[] = "127.0.0.2\r";
+  char ip[] = "10.0.0.9";
+  char mac[] = "02-6D-41-00-00-01";
+  char badMac[] = "02-6D-41";
+  uint32_t listen = 600000;  // long past the test, so the server still reports it
+  uint32_t listening = 0;
+  uint32_t answered = 0;
+  char nowhere[] = "10.9.9.9";  // no route from this namespace
+  uint32_t unanswered = 5;
+  uint8_t on = 1;
+  uint8_t remembered = 0;
   auto callback = [](uint32_t, uint32_t, void*) {};
   struct Row {
     const char* what;
@@ -86,10 +102,27 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
       {"server version", 257, false, text, &length, 0, "1.33.4"},
       {"server version cut", 257, true, text, &three, 0, "1."},
       {"server version, no length", 257, false, text, nullptr, -1201, nullptr},
+      // Only the serial port: nothing answers the search here.
+      {"resources", 259, false, text, &length, 0, "/dev/ttyS3\n"},
+      {"resources, no length", 259, true, text, nullptr, -2, nullptr},
+      {"ip requests", 260, false, text, &length, 0, ""},
+      {"listen", 260, false, &listen, nullptr, 0, nullptr},
+      {"listening time", 260, false, nullptr, &listening, 0, nullptr},
+      {"ip requests, nothing given", 260, false, nullptr, nullptr, -1201, nullptr},
+      {"assign", 261, false, ip, mac, 0, nullptr},
+      {"assign, bad mac", 261, true, ip, badMac, -20001, nullptr},
+      {"assign, line end", 261, false, lineEnd, mac, -10002, nullptr},
+      {"ping", 262, false, controllerAddress, &answered, 0, nullptr},
+      {"ping, no answer", 262, false, nowhere, &unanswered, 0, nullptr},
+      {"ping, line end", 262, false, lineEnd, &answered, -10002, nullptr},
+      {"ping, no result", 262, false, controllerAddress, nullptr, -1201, nullptr},
       // This client is local, and the server lists remote ones only.
       {"connections", 267, false, text, &length, 0, ""},
       {"connections, no buffer, handle", 267, true, nullptr, &length, -2, nullptr},
-      {"not built yet", 259, false, text, &length, -1109, nullptr},
+      {"remember", 270, false, &on, nullptr, 0, nullptr},
+      {"remembered", 269, false, &remembered, nullptr, 0, nullptr},
+      {"remembered, no place", 269, true, nullptr, nullptr, -2, nullptr},
+      {"not built yet", 131, false, text, &length, -1109, nullptr},
       {"unknown", 99, false, text, &length, -1201, nullptr},
       {"unknown, handle", 99, true, text, &length, -2, nullptr},
       {"opened timeout", 1, true, &word, nullptr, 0, nullptr},
@@ -99,7 +132,8 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
       {"information", 129, true, text, &length, 0, "127.0.0.2, 1.0b, 1234"},
       {"information, no handle", 129, false, text, &length, -1201, nullptr},
       {"set-up again", 134, true, nullptr, nullptr, 0, nullptr},
-      {"last error", 136, true, text, &length, 0, ""},
+      // What the refused assignment above left on the handle.
+      {"last error", 136, true, text, &length, 0, "backslash returned"},
       {"last error, no length", 136, true, text, nullptr, -2, nullptr},
       {"nothing", 258, true, nullptr, nullptr, 0, nullptr},
       {"nothing, no handle", 258, false, nullptr, nullptr, -1201, nullptr},
@@ -122,6 +156,10 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
   }
   EXPECT_EQ(word, 2000);
   EXPECT_EQ(timeout, 2000);
+  EXPECT_EQ(listening, 600000u);
+  EXPECT_EQ(answered, 1u);
+  EXPECT_EQ(unanswered, 0u);
+  EXPECT_EQ(remembered, 1);
 }
 
 TEST_F(UtilityRoad, DescriptionOfTheHardwareBehindTheServer) {

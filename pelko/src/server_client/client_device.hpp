@@ -67,13 +67,18 @@ public:
   int32_t BusType() override { return kBusServerClient; }
   void SetOption(int32_t option, int32_t value) override;
 
-  // Shell requests of the utility call. Those with a reply let every error through; the
-  // others swallow OrvanError and report nothing.
+  // Shell requests of the utility call. They let every error through ("\" is -20001), except
+  // Publish, which swallows OrvanError, and Ping, which only says whether the server answered
+  // with success.
   std::string Resources();
   std::string NoIp();
-  void NoIpListen(int32_t milliseconds);
+  void NoIpListen(uint32_t milliseconds);
   void NoIpRemember(bool remember);
+  bool NoIpRemembered();
+  // How long the server listens for address requests, as it reports it.
+  uint32_t NoIpTimeout();
   void Assign(const std::string& mac, const std::string& ip);
+  bool Ping(const std::string& address);
   std::string Servers();
   void Publish(const std::string& name, bool publish, bool save);
   std::string Connections();

@@ -2,6 +2,8 @@
 // assignment, servers, publishing and connections.
 #include "server_client/client_device.hpp"
 
+#include "server_client/shell_exchange.hpp"
+
 namespace orvan {
 
 std::string ClientDevice::Resources() {
@@ -13,21 +15,34 @@ std::string ClientDevice::Resources() {
 
 std::string ClientDevice::NoIp() { return Shell("noip", true); }
 
-void ClientDevice::NoIpListen(int32_t milliseconds) {
-  ShellQuietly("noip -l " + std::to_string(milliseconds));
+// The settings requests below answer only "~" or "\"; a refusal is reported, not swallowed,
+// so a caller never takes a setting the server did not make for done.
+void ClientDevice::NoIpListen(uint32_t milliseconds) {
+  Shell("noip -l " + std::to_string(milliseconds), true);
 }
 
 void ClientDevice::NoIpRemember(bool remember) {
-  ShellQuietly(std::string("noip --remember ") + (remember ? "1" : "0"));
+  Shell(std::string("noip --remember ") + (remember ? "1" : "0"), true);
 }
+
+bool ClientDevice::NoIpRemembered() {
+  return ReadReplyNumber(Shell("noip --remembered", true)) != 0;
+}
+
+uint32_t ClientDevice::NoIpTimeout() { return ReadReplyNumber(Shell("noip --timeout", true)); }
 
 void ClientDevice::Assign(const std::string& mac, const std::string& ip) {
   if (mac.empty())
-    ShellQuietly("assign --clear all");
+    Shell("assign --clear all", true);
   else if (ip.empty())
-    ShellQuietly("assign --clear " + mac);
+    Shell("assign --clear " + mac, true);
   else
-    ShellQuietly("assign -m " + mac + " -a " + ip);
+    Shell("assign -m " + mac + " -a " + ip, true);
+}
+
+bool ClientDevice::Ping(const std::string& address) {
+  std::lock_guard<std::recursive_timed_mutex> guard(requestLock);
+  return TryShell("ping " + address);
 }
 
 std::string ClientDevice::Servers() { return Shell("servers", true); }

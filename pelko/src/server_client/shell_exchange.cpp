@@ -2,6 +2,8 @@
 #include "server_client/shell_exchange.hpp"
 
 #include <array>
+#include <charconv>
+#include <system_error>
 
 #include "core/orvan_device.hpp"
 #include "core/orvan_error.hpp"
@@ -62,6 +64,15 @@ std::string ExchangeShellCommand(int32_t& mode, const std::string& text, bool re
     if (reply.size() > kReplyLimit)
       throw OrvanError(-10004, "shell reply exceeds " + std::to_string(kReplyLimit) + " bytes");
   }
+}
+
+uint32_t ReadReplyNumber(const std::string& reply) {
+  const bool hex = !reply.empty() && reply.front() == '$';
+  const char* begin = reply.data() + (hex ? 1 : 0);
+  uint32_t value = 0;
+  const auto [stop, error] =
+      std::from_chars(begin, reply.data() + reply.size(), value, hex ? 16 : 10);
+  return error == std::errc() ? value : 0;
 }
 
 }  // namespace orvan

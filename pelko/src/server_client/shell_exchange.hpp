@@ -28,4 +28,8 @@ using ShellReceive = std::function<size_t(char* buffer, size_t length)>;
 std::string ExchangeShellCommand(int32_t& mode, const std::string& text, bool restore,
                                  const ShellSend& send, const ShellReceive& receive);
 
+// A number in a shell reply: hexadecimal after a leading "$", else decimal, read up to the first
+// other character; 0 when no digit comes first or the value does not fit 32 bits.
+uint32_t ReadReplyNumber(const std::string& reply);
+
 }  // namespace orvan

@@ -44,6 +44,10 @@ struct UtilityOption {
 
 // The caller's NUL-terminated text in data1.
 std::string TextIn(const UtilityCall& call);
+// A caller's NUL-terminated text that goes into a shell line. CR, LF, ESC or BS in it raise
+// -10002: they would end the line, switch the channel's mode or edit what went before, so one
+// call could run a second command.
+std::string ShellTextIn(const void* data);
 
 // A text result into data1 with the length at data2: cut to the buffer and always terminated.
 // A length of 0 leaves the buffer alone and gives -10002 before the text is produced, so no

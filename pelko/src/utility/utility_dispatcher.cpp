@@ -21,7 +21,13 @@ const UtilityOption kNoHandleOptions[] = {
     {130, false, NeedsData1, Pause},
     {256, false, NeedsBoth, SetServer},
     {257, false, NeedsBoth, ServerVersion},
+    {259, false, NeedsBoth, ServerResources},
+    {260, false, NeedsEither, IpRequestListening},
+    {261, false, NeedsBoth, AssignThroughServer},
+    {262, false, NeedsBoth, PingThroughServer},
     {267, true, NeedsBoth, ServerConnections},
+    {269, false, NeedsData1, RememberedAssignments},
+    {270, false, NeedsData1, RememberAssignments},
 };
 // clang-format on
 
@@ -40,8 +46,7 @@ const UtilityOption kHandleOptions[] = {
 
 // Options of this family whose work is not built yet: refused as unsupported, whatever the
 // arguments, until they get a row above (263 to 268 as server management).
-const int32_t kNotYetBuilt[] = {131, 132, 133, 135, 259, 260, 261, 262,
-                                263, 264, 265, 266, 268, 269, 270};
+const int32_t kNotYetBuilt[] = {131, 132, 133, 135, 263, 264, 265, 266, 268};
 
 template <size_t N>
 const UtilityOption* Find(const UtilityOption (&table)[N], int32_t option) {

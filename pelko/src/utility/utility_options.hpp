@@ -12,11 +12,17 @@ namespace orvan {
 constexpr char kLibraryVersion[] = "1.35.5";
 
 // Options without a handle (no_handle_options.cpp).
-int32_t LibraryVersion(const UtilityCall& call);     // 128
-int32_t Pause(const UtilityCall& call);              // 130
-int32_t SetServer(const UtilityCall& call);          // 256
-int32_t ServerVersion(const UtilityCall& call);      // 257
-int32_t ServerConnections(const UtilityCall& call);  // 267
+int32_t LibraryVersion(const UtilityCall& call);         // 128
+int32_t Pause(const UtilityCall& call);                  // 130
+int32_t SetServer(const UtilityCall& call);              // 256
+int32_t ServerVersion(const UtilityCall& call);          // 257
+int32_t ServerResources(const UtilityCall& call);        // 259
+int32_t IpRequestListening(const UtilityCall& call);     // 260
+int32_t AssignThroughServer(const UtilityCall& call);    // 261
+int32_t PingThroughServer(const UtilityCall& call);      // 262
+int32_t ServerConnections(const UtilityCall& call);      // 267
+int32_t RememberedAssignments(const UtilityCall& call);  // 269
+int32_t RememberAssignments(const UtilityCall& call);    // 270
 
 // Options on a handle (handle_options.cpp).
 int32_t OpenedTimeout(const UtilityCall& call);        // 1

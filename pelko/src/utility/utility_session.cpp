@@ -3,9 +3,16 @@
 #include "utility/utility_session.hpp"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
+#include <vector>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+
+#include "api/orv_con.hpp"
 #include "core/orvan_error.hpp"
+#include "core/orvan_options.hpp"
 #include "server_client/client_device.hpp"
 
 namespace orvan {
@@ -42,6 +49,60 @@ std::string UtilitySession::Shell(const std::string& text) {
 std::string UtilitySession::Connections() {
   Connect(kLocalServerAddress, kLocalServerPort);
   return WithoutCarriageReturns(Connected().Connections());
+}
+
+std::string UtilitySession::NoIp() {
+  const DefaultServer server = GetDefaultServer();
+  Connect(server.address, server.port);
+  return WithoutCarriageReturns(Connected().NoIp());
+}
+
+bool UtilitySession::Ping(uint16_t port, const std::string& address) {
+  Connect(GetDefaultServer().address, port);
+  return Connected().Ping(address);
+}
+
+namespace {
+
+bool IsNetworkAddress(const std::string& field) {
+  if (field.empty()) return false;
+  OrvanOptions classified;
+  classified.address = field;
+  return classified.AddressKind() == kAddressNetwork;
+}
+
+}  // namespace
+
+std::string UtilitySession::Resources() {
+  const DefaultServer server = GetDefaultServer();
+  Connect(server.address, server.port);
+  const std::string listing = Connected().Resources();
+  if (listing.empty()) return {};
+
+  std::vector<std::string> lines;
+  boost::algorithm::split(lines, listing, boost::is_any_of("\r\n"), boost::token_compress_on);
+  // A controller reached over several interfaces is listed once per interface; it is asked
+  // about once.
+  std::map<std::string, bool> answered;
+  std::string result;
+  for (const std::string& line : lines) {
+    std::vector<std::string> fields;
+    boost::algorithm::split(fields, line, boost::is_any_of(","));
+    const std::string& address = fields.front();
+    if (IsNetworkAddress(address)) {
+      auto known = answered.find(address);
+      if (known == answered.end())
+        known = answered.emplace(address, Ping(server.port, address)).first;
+      if (!known->second) {
+        result += "(" + address + ")";
+        for (size_t i = 1; i < fields.size(); ++i) result += "," + fields[i];
+        result += "\n";
+        continue;
+      }
+    }
+    result += line + "\n";
+  }
+  return result;
 }
 
 std::string WithoutCarriageReturns(std::string text) {

@@ -34,6 +34,15 @@ public:
 
   // "connections" on the local server, every carriage return removed.
   std::string Connections();
+  // "noip" through the configured server, every carriage return removed.
+  std::string NoIp();
+  // The configured server's list, one line per entry, each ending in "\n"; a network address
+  // that does not answer the server's ping is put in brackets. Each distinct address is pinged
+  // once.
+  std::string Resources();
+  // "ping ADDRESS" from the configured server's address on the given port: whether the server
+  // answered with success.
+  bool Ping(uint16_t port, const std::string& address);
 
   boost::asio::io_context& IoContext() { return ioContext; }
   // The device, or null before the first Connect.

@@ -495,7 +495,7 @@ TEST_F(ClientDeviceTest, UtilityRequestsSendTheirShellLines) {
   EXPECT_EQ(device->NoIp(), "no requests");
   EXPECT_EQ(device->Servers(), "other server");
   EXPECT_EQ(device->Connections(), "127.0.0.1");
-  device->NoIpListen(-1);
+  device->NoIpListen(4294967295u);  // unsigned, as given
   device->NoIpRemember(true);
   device->NoIpRemember(false);
   device->Assign("", "");
@@ -503,15 +503,21 @@ TEST_F(ClientDeviceTest, UtilityRequestsSendTheirShellLines) {
   device->Assign("00-11-22-33-44-55", "192.168.0.9");
   device->Publish("lab", true, false);
   device->Publish("lab", false, true);
+  // A refused setting is reported; a publish refusal and a failed ping are not.
   server->ScriptShell("noip -l 5", "\\");
-  device->NoIpListen(5);  // a refusal is swallowed
+  server->ScriptShell("publish --name lab --port 23", "\\");
+  server->ScriptShell("ping 10.0.0.7", "64 bytes from 10.0.0.7\r\n~");
+  EXPECT_EQ(CodeOf([&] { device->NoIpListen(5); }), -20001);
+  device->Publish("lab", true, false);
+  EXPECT_TRUE(device->Ping("10.0.0.7"));
+  EXPECT_FALSE(device->Ping("10.0.0.8"));
   const std::vector<std::string> expected{
       "tcp r -s",
       "tcp r",
       "tcp noip",
       "tcp servers",
       "tcp connections",
-      "tcp noip -l -1",
+      "tcp noip -l 4294967295",
       "tcp noip --remember 1",
       "tcp noip --remember 0",
       "tcp assign --clear all",
@@ -520,6 +526,9 @@ TEST_F(ClientDeviceTest, UtilityRequestsSendTheirShellLines) {
       "tcp publish --name lab --port 23",
       "tcp publish --remove --name lab --port 23 --save",
       "tcp noip -l 5",
+      "tcp publish --name lab --port 23",
+      "tcp ping 10.0.0.7",
+      "tcp ping 10.0.0.8",
   };
   EXPECT_EQ(server->ShellLines(), expected);
 

@@ -69,7 +69,15 @@ TEST_F(UtilityDispatch, ArgumentRules) {
       {256, nullptr, &word, -1201, -2},
       {256, const_cast<char*>("10.0.0.1"), nullptr, -1201, -2},
       {257, nullptr, &length, -1201, -2},
+      {259, buffer, nullptr, -1201, -2},
+      {260, nullptr, nullptr, -1201, -2},
+      {261, const_cast<char*>("10.0.0.1"), nullptr, -1201, -2},
+      {261, nullptr, const_cast<char*>("02-6D-41-00-00-01"), -1201, -2},
+      {262, const_cast<char*>("10.0.0.1"), nullptr, -1201, -2},
+      {262, nullptr, &milliseconds, -1201, -2},
       {267, buffer, nullptr, -1201, -2},
+      {269, nullptr, &length, -1201, -2},
+      {270, nullptr, &length, -1201, -2},
       {1, nullptr, nullptr, -1201, -2},
       {1, &word, nullptr, -1201, 0},
       {2, nullptr, nullptr, -1201, -2},
@@ -84,8 +92,8 @@ TEST_F(UtilityDispatch, ArgumentRules) {
       {100003, buffer, &length, -1201, -2},
       // Not built yet: refused whatever the arguments.
       {131, buffer, &length, -1109, -1109},
-      {259, nullptr, nullptr, -1109, -1109},
-      {270, &milliseconds, nullptr, -1109, -1109},
+      {135, nullptr, nullptr, -1109, -1109},
+      {268, &milliseconds, nullptr, -1109, -1109},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.option);

@@ -12,6 +12,7 @@
 #include "fakes/fake_dravo.hpp"
 #include "pelko.h"
 #include "server_client/client_device.hpp"
+#include "server_client/shell_exchange.hpp"
 #include "utility/utility_session.hpp"
 
 using namespace orvan;
@@ -103,6 +104,113 @@ TEST_F(UtilitySessionTest, ServerOptionsOpenAndCloseTheirOwnConnection) {
   EXPECT_EQ(OrvUtility(nullptr, 267, buffer, &length), 0);
   EXPECT_STREQ(buffer, "");
   EXPECT_EQ(OrvUtility(nullptr, 257, buffer, &length), -20000);
+}
+
+// The list through the server: a controller seen on two interfaces is pinged once, one that
+// does not answer is bracketed with its other fields kept, serial and card entries pass
+// unpinged, and a refused search still gives the list.
+TEST_F(UtilitySessionTest, ResourcesPingEachNetworkAddressOnce) {
+  Serve();
+  server->ScriptShell("r -s", "\\");
+  server->ScriptShell("r",
+                      "10.0.0.5, ctl A, 10.0.0.1, eth0\r\n10.0.0.5, ctl A, 10.0.1.1, eth1\r\n"
+                      "10.0.0.6, ctl B, 10.0.0.1, eth0\r\n/dev/ttyS0\r\n/dev/rurezivu0\r\n~");
+  server->ScriptShell("ping 10.0.0.5", "64 bytes from 10.0.0.5\r\n~");
+  char buffer[256];
+  uint32_t length = sizeof buffer;
+  ASSERT_EQ(OrvUtility(nullptr, 259, buffer, &length), 0);
+  EXPECT_STREQ(buffer,
+               "10.0.0.5, ctl A, 10.0.0.1, eth0\n10.0.0.5, ctl A, 10.0.1.1, eth1\n"
+               "(10.0.0.6), ctl B, 10.0.0.1, eth0\n/dev/ttyS0\n/dev/rurezivu0\n");
+  ASSERT_TRUE(Gone());
+  EXPECT_EQ(server->ShellLines(),
+            (std::vector<std::string>{"tcp a -c", "tcp r -s", "tcp r", "tcp ping 10.0.0.5",
+                                      "tcp ping 10.0.0.6", "tcp exit"}));
+
+  server->ScriptShell("r", "~");
+  ASSERT_EQ(OrvUtility(nullptr, 259, buffer, &length), 0);
+  EXPECT_STREQ(buffer, "");
+}
+
+// The settings requests report a refusal; the ping stores it as "no answer".
+TEST_F(UtilitySessionTest, RefusedRequestsThroughTheServer) {
+  Serve();
+  uint32_t milliseconds = 7;
+  uint32_t answered = 5;
+  uint8_t on = 1;
+  struct Case {
+    const char* line;
+    int32_t option;
+    void* data1;
+    void* data2;
+    int32_t code;
+  } const cases[] = {
+      {"noip -l 7", 260, &milliseconds, nullptr, -20001},
+      {"noip --timeout", 260, nullptr, &milliseconds, -20001},
+      {"assign -m 02-6D-41-00-00-01 -a 10.0.0.9", 261, const_cast<char*>("10.0.0.9"),
+       const_cast<char*>("02-6D-41-00-00-01"), -20001},
+      {"assign --clear all", 261, const_cast<char*>(""), const_cast<char*>(""), -20001},
+      {"noip --remember 1", 270, &on, nullptr, -20001},
+      {"noip --remembered", 269, &on, nullptr, -20001},
+      {"noip", 260, nullptr, nullptr, -20001},  // the text form, given below
+      {"ping 10.0.0.9", 262, const_cast<char*>("10.0.0.9"), &answered, 0},
+  };
+  char buffer[32];
+  uint32_t length = sizeof buffer;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    server->ScriptShell(c.line, "\\");
+    const bool text = c.data1 == nullptr && c.data2 == nullptr;
+    EXPECT_EQ(OrvUtility(nullptr, c.option, text ? buffer : c.data1, text ? &length : c.data2),
+              c.code);
+    EXPECT_TRUE(Gone());
+    const auto lines = server->ShellLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), std::string("tcp ") + c.line), lines.end());
+  }
+  EXPECT_EQ(answered, 0u);
+}
+
+// Texts that would end the shell line or change the channel's mode never reach the server.
+TEST_F(UtilitySessionTest, ControlCharactersInCallerTextsAreRefused) {
+  Serve();
+  uint32_t answered = 5;
+  for (const char* bad : {"10.0.0.9\r", "10.0.0.9\nr -s",
+                          "\x1b"
+                          "c",
+                          "10.0.0.99\b"}) {
+    SCOPED_TRACE(bad);
+    char* text = const_cast<char*>(bad);
+    char* fine = const_cast<char*>("02-6D-41-00-00-01");
+    EXPECT_EQ(OrvUtility(nullptr, 261, text, fine), -10002);
+    EXPECT_EQ(OrvUtility(nullptr, 261, const_cast<char*>("10.0.0.9"), text), -10002);
+    EXPECT_EQ(OrvUtility(nullptr, 262, text, &answered), -10002);
+  }
+  EXPECT_EQ(answered, 5u);
+  EXPECT_TRUE(server->ShellLines().empty());
+}
+
+// Numbers in replies: 260's listening time and 269's flag.
+TEST_F(UtilitySessionTest, NumbersInReplies) {
+  struct Case {
+    const char* reply;
+    uint32_t value;
+  } const cases[] = {{"5000", 5000},    {"$1F", 31},      {"$", 0},  {"abc", 0},
+                     {"12 ms", 12},     {"", 0},          {"-4", 0}, {"4294967295", 4294967295u},
+                     {"4294967296", 0}, {"$fffffffff", 0}};
+  for (const auto& c : cases) EXPECT_EQ(ReadReplyNumber(c.reply), c.value) << c.reply;
+
+  Serve();
+  server->ScriptShell("noip --timeout", "$3E8\r\n~");
+  server->ScriptShell("noip --remembered", "$10~");
+  uint32_t milliseconds = 0;
+  uint8_t remembered = 0;
+  EXPECT_EQ(OrvUtility(nullptr, 260, nullptr, &milliseconds), 0);
+  EXPECT_EQ(milliseconds, 1000u);
+  EXPECT_EQ(OrvUtility(nullptr, 269, &remembered, nullptr), 0);
+  EXPECT_EQ(remembered, 1);
+  server->ScriptShell("noip --remembered", "0~");
+  EXPECT_EQ(OrvUtility(nullptr, 269, &remembered, nullptr), 0);
+  EXPECT_EQ(remembered, 0);
 }
 
 }  // namespace
