@@ -94,6 +94,18 @@ void Requestor::Deliver(const uint8_t* bytes, size_t length, bool unsolicited, b
   shell->Send(bytes, length, unsolicited, replyComplete, binaryPart);
 }
 
+void Requestor::DeliverShared(const std::shared_ptr<const std::vector<uint8_t>>& block) {
+  struct Lend {
+    explicit Lend(Requestor& to, const std::shared_ptr<const std::vector<uint8_t>>& block)
+        : to(to) {
+      to.sharedBlock = &block;
+    }
+    ~Lend() { to.sharedBlock = nullptr; }
+    Requestor& to;
+  } lend(*this, block);
+  shell->Send(block->data(), block->size(), true, false, false);
+}
+
 bool Requestor::RawMode() const { return shell->Mode() == orvan::protocol::kRawMode; }
 
 void Requestor::Write(const uint8_t* data, size_t length) {
@@ -102,7 +114,11 @@ void Requestor::Write(const uint8_t* data, size_t length) {
     Close();  // the client does not keep up; it must not make the server hold its output
     return;
   }
-  writeQueue.push_back(std::make_shared<const std::vector<uint8_t>>(data, data + length));
+  if (sharedBlock && data == (*sharedBlock)->data() && length == (*sharedBlock)->size()) {
+    writeQueue.push_back(*sharedBlock);
+  } else {
+    writeQueue.push_back(std::make_shared<const std::vector<uint8_t>>(data, data + length));
+  }
   writeBacklog += length;
   WriteNext();
 }
@@ -113,11 +129,14 @@ void Requestor::WriteNext() {
   WriteFront();
 }
 
-void Requestor::OnWritten() {
+void Requestor::OnWritten() { OnWritten(1); }
+
+void Requestor::OnWritten(size_t blocks) {
   writing = false;
-  if (writeQueue.empty()) return;
-  writeBacklog -= writeQueue.front()->size();
-  writeQueue.pop_front();
+  for (; blocks > 0 && !writeQueue.empty(); --blocks) {
+    writeBacklog -= writeQueue.front()->size();
+    writeQueue.pop_front();
+  }
   WriteNext();
 }
 

@@ -52,6 +52,9 @@ public:
   // Controller bytes from a resource, for the shell.
   void Deliver(const uint8_t* bytes, size_t length, bool unsolicited, bool replyComplete,
                bool binaryPart) override;
+  // A broadcast through the shell as any other; when the shell writes those very bytes on,
+  // the shared block is queued rather than a copy of it.
+  void DeliverShared(const std::shared_ptr<const std::vector<uint8_t>>& block) override;
   bool RawMode() const override;
   // Stops reading until ResumeReading, when the carrier can hold its client back; false when
   // it cannot.
@@ -78,6 +81,8 @@ protected:
   // Whether not reading holds the client back (a stream does; datagrams keep coming).
   virtual bool CanHold() const { return false; }
   void OnWritten();
+  // The first `blocks` blocks of the queue went at once.
+  void OnWritten(size_t blocks);
   void WriteNext();
 
   boost::asio::io_context& io;
@@ -95,4 +100,6 @@ private:
   size_t writeBacklog = 0;
   bool writing = false;
   std::unique_ptr<Shell> shell;
+  // The block of the broadcast being delivered, while the shell has it.
+  const std::shared_ptr<const std::vector<uint8_t>>* sharedBlock = nullptr;
 };

@@ -22,6 +22,8 @@ public:
 
 private:
   void WriteFront() override;
+  // Sends what is queued by then, many datagrams per system call.
+  void SendQueued();
 
   std::weak_ptr<UdpCarrier> muxer;
   boost::asio::ip::udp::endpoint client;

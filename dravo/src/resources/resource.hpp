@@ -108,6 +108,8 @@ protected:
   void ProcessInput(size_t count);
   // Fan-out of a data record, or of interrupt status bytes, that a transport told apart itself.
   void BroadcastRecord(const uint8_t* bytes, size_t length) { Broadcast(records, bytes, length); }
+  // The record subscribers, for a transport that fans records out itself.
+  SubscriberSet& RecordSubscribers() { return records; }
   void BroadcastInterrupt(const uint8_t* bytes, size_t length) {
     Broadcast(interrupts, bytes, length);
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class Request;
 class ShellResource;
@@ -17,6 +18,11 @@ public:
   // end of a reply. `binaryPart` marks the first part of a binary reply split over reads.
   virtual void Deliver(const std::uint8_t* bytes, std::size_t length, bool unsolicited,
                        bool replyComplete, bool binaryPart) = 0;
+  // The same broadcast held in one block shared by every subscriber, so that a client may
+  // queue the block itself rather than a copy of its bytes.
+  virtual void DeliverShared(const std::shared_ptr<const std::vector<std::uint8_t>>& block) {
+    Deliver(block->data(), block->size(), true, false, false);
+  }
   // Whether the shell is in raw mode, where every byte from the controller is the owner's.
   virtual bool RawMode() const = 0;
   virtual bool Closed() const = 0;

@@ -1,18 +1,24 @@
-// The UDP transport of a resource: one datagram per write, one datagram per read, and only
-// datagrams from the controller's own address count.
+// The UDP transport of a resource: one datagram per write; every datagram waiting is taken at
+// each wake-up, only datagrams from the controller's own address count, and a data record is
+// fanned out as one block shared by all its subscribers.
 #include "resources/udp_resource.hpp"
 
 #include <boost/asio/error.hpp>
 
 #include <sstream>
 
-#include "platform/datagram_receive.hpp"
+#include "protocol/controller_datagram.hpp"
+
+#include <algorithm>
+#include <cstring>
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
 UdpResource::UdpResource(asio::io_context& context, ResourceTable& table, uint32_t resourceId)
-    : Resource(context, table, resourceId), socket(context), resolver(context) {}
+    : Resource(context, table, resourceId), socket(context), resolver(context) {
+  for (size_t i = 0; i < kBatch; ++i) batch[i].buffer = asio::buffer(batchBuffers[i]);
+}
 
 bool UdpResource::Matches(const OpenParameters& parameters) const {
   return parameters.kind == orvan::protocol::kKindUdp && Resource::Matches(parameters);
@@ -24,6 +30,9 @@ void UdpResource::Open(const OpenParameters& parameters) {
     controller = endpoint;
     boost::system::error_code opened;
     socket.open(udp::v4(), opened);
+    // A controller streams records faster than one wake-up of the server may take them; a
+    // smaller buffer drops the excess. A refusal leaves the system's default, which still works.
+    if (!opened) platform::WidenReceiveBuffer(socket.native_handle());
     ReportOpened(opened);
   });
 }
@@ -65,23 +74,94 @@ void UdpResource::Write(const uint8_t* bytes, size_t length) {
 void UdpResource::OnWriteFailed(const boost::system::error_code&) { WriteNext(); }
 
 void UdpResource::StartRead() {
-  platform::AsyncReceiveDatagram(
-      socket, asio::buffer(readBuffer), sender,
-      [self = shared_from_this(), this](const boost::system::error_code& error, size_t count) {
-        OnReceive(error, count);
-      });
+  if (draining) {
+    readAgain = true;
+    return;
+  }
+  if (waitingToRead) return;
+  waitingToRead = true;
+  socket.async_wait(udp::socket::wait_read,
+                    [self = shared_from_this(), this](const boost::system::error_code& error) {
+                      waitingToRead = false;
+                      OnReadable(error);
+                    });
 }
 
-void UdpResource::OnReceive(const boost::system::error_code& error, size_t count) {
-  // A datagram too long for the buffer is no failure of the transport: it is dropped whole.
-  const bool oversized = error == asio::error::message_size;
-  if ((!error || oversized) && !released && !failed) {
-    // Only the controller speaks here.
-    if (oversized || sender.address() != controller.address()) {
-      StartRead();
+void UdpResource::OnReadable(const boost::system::error_code& error) {
+  if (error) {
+    OnRead(error, 0);  // closed or broken: the base ends the resource
+    return;
+  }
+  // One thread runs the loop, so nothing is taken off the socket's readiness between the last
+  // empty receive here and the wait that follows it.
+  draining = true;
+  for (;;) {
+    boost::system::error_code received;
+    const size_t count =
+        platform::ReceiveDatagrams(socket.native_handle(), batch.data(), batch.size(), received);
+    if (received == asio::error::would_block) break;
+    if (received) {
+      draining = false;
+      OnRead(received, 0);
       return;
     }
-    controller = sender;  // the controller may answer from another port: follow it
+    for (size_t i = 0; i < count; ++i) {
+      if (!Take(batch[i])) {
+        draining = false;
+        return;
+      }
+    }
+    if (count < batch.size()) break;  // the socket was emptied
   }
-  OnRead(oversized ? boost::system::error_code() : error, count);
+  draining = false;
+  StartRead();
+}
+
+bool UdpResource::Take(const platform::DatagramSlot& slot) {
+  if (released || failed) return false;
+  // A datagram too long for the buffer is no failure of the transport: it is dropped whole.
+  // Only the controller speaks here.
+  if (slot.length > slot.buffer.size() || slot.sender.address() != controller.address())
+    return true;
+  controller = slot.sender;  // the controller may answer from another port: follow it
+  const auto* bytes = static_cast<const uint8_t*>(slot.buffer.data());
+  if (orvan::protocol::ClassifyDatagram(bytes, slot.length) ==
+      orvan::protocol::DatagramKind::Record) {
+    FanOutRecord(bytes, slot.length);
+    recordsSeen = true;
+    return true;
+  }
+  // Interrupts and text take the base's road, through the read buffer.
+  std::memcpy(readBuffer.data(), bytes, slot.length);
+  readAgain = false;
+  OnRead({}, slot.length);
+  return readAgain;
+}
+
+void UdpResource::FanOutRecord(const uint8_t* bytes, size_t length) {
+  auto& subscribers = RecordSubscribers();
+  if (subscribers.empty()) return;
+  const auto block = std::make_shared<const std::vector<uint8_t>>(bytes, bytes + length);
+  // A subscriber that cannot take it is closed on the way, which must not disturb the walk.
+  std::array<std::shared_ptr<ResourceClient>, 16> few;
+  std::vector<std::shared_ptr<ResourceClient>> many;
+  size_t live = 0;
+  for (auto entry = subscribers.begin(); entry != subscribers.end();) {
+    auto client = entry->lock();
+    if (!client) {
+      entry = subscribers.erase(entry);
+      continue;
+    }
+    ++entry;
+    if (live < few.size()) {
+      few[live] = std::move(client);
+    } else {
+      many.push_back(std::move(client));
+    }
+    ++live;
+  }
+  for (size_t i = 0; i < live; ++i) {
+    const auto& client = i < few.size() ? few[i] : many[i - few.size()];
+    if (!client->Closed()) client->DeliverShared(block);
+  }
 }

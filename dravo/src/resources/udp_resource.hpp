@@ -4,7 +4,11 @@
 
 #include "resources/resource.hpp"
 
+#include "platform/datagram_batch.hpp"
+
 #include <boost/asio/ip/udp.hpp>
+
+#include <array>
 
 class UdpResource : public Resource {
 public:
@@ -26,11 +30,24 @@ protected:
   void OnWriteFailed(const boost::system::error_code& error) override;
 
 private:
-  void OnReceive(const boost::system::error_code& error, size_t count);
+  // Datagrams taken per receive call: a burst of records is drained in a few calls.
+  static constexpr size_t kBatch = 32;
+
+  // The socket has datagrams: takes every one waiting, then waits again.
+  void OnReadable(const boost::system::error_code& error);
+  // One received datagram; false when the resource reads no more.
+  bool Take(const platform::DatagramSlot& slot);
+  // A data record to every record subscriber, all of them sharing one copy of its bytes.
+  void FanOutRecord(const uint8_t* bytes, size_t length);
 
   boost::asio::ip::udp::socket socket;
   boost::asio::ip::udp::resolver resolver;
   boost::asio::ip::udp::endpoint controller;
-  boost::asio::ip::udp::endpoint sender;
   bool reading = false;
+  bool waitingToRead = false;
+  // Inside a drain, the base's request for the next read is only noted.
+  bool draining = false;
+  bool readAgain = false;
+  std::array<std::array<uint8_t, kBufferSize>, kBatch> batchBuffers{};
+  std::array<platform::DatagramSlot, kBatch> batch{};
 };

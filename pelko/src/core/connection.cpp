@@ -141,6 +141,9 @@ void Connection::Open(const std::shared_ptr<OrvanOptions>& opened) {
 
 std::string Connection::Command(const std::string& list, bool trim, int32_t timeout) {
   if (!device) throw OrvanError(-1102);
+  // One command, the usual call: its only part is the whole text, with nothing to split.
+  if (list.find_first_of(";\r") == std::string::npos)
+    return device->Command(list, trim, timeout, true);
   // A run of separators is one, yet a separator at either end still yields an empty part,
   // which sends a lone CR.
   std::vector<std::string> parts;

@@ -1,6 +1,6 @@
 // The UDP resource against a controller peer on loopback: reading starts with the first
 // command, only the controller's address is heard, oversized datagrams are dropped, failed
-// sends lose one datagram, and the farewell datagram on close.
+// sends lose one datagram, the farewell datagram on close, and a burst taken whole and in order.
 #include "support/network_resource_fixture.hpp"
 
 namespace {
@@ -151,6 +151,41 @@ TEST_F(UdpResourceTest, UnresolvableAddressSendsNothingAndLeavesNothing) {
   ASSERT_TRUE(made);
   made->Release();  // with no socket: no farewell, no failure
   RunFor(20ms);
+}
+
+TEST_F(UdpResourceTest, ABurstReachesEverySubscriberWholeAndInOrder) {
+  OpenController();
+  auto recordsOnly = Client({1, 5});
+  auto everything = Client({1, 3, 5, 7});
+  Exchange(recordsOnly, "A\r");
+  // All of it waits on the socket before the resource wakes: more than one receive call takes.
+  std::string records, all;
+  for (int i = 0; i < 100; ++i) {
+    std::string record(20 + i % 7, static_cast<char>('a' + i % 26));
+    record[2] = static_cast<char>(record.size());
+    record[3] = 0;
+    SendFrom(controller, record);
+    records += record;
+    all += record;
+    if (i == 40) {
+      SendFrom(controller, "text\r\n");  // nobody is served: it goes to the message subscribers
+      all += "text\r\n";
+    }
+    if (i == 70) {
+      SendFrom(controller, std::string("\x01\x02\x03\x04", 4));  // interrupt: its status bytes
+      all += "\x02\x03";
+    }
+  }
+  ASSERT_TRUE(RunUntil([&] {
+    return recordsOnly->written.size() == records.size() &&
+           everything->written.size() == all.size();
+  }));
+  EXPECT_EQ(recordsOnly->Recorder().Joined(true), records);
+  EXPECT_EQ(recordsOnly->written, records);
+  EXPECT_EQ(everything->Recorder().Joined(true), all);
+  EXPECT_EQ(everything->written, all);
+  EXPECT_EQ(recordsOnly->Recorder().deliveries.size(), 100u);
+  EXPECT_TRUE(made->RecordsSeen());
 }
 
 }  // namespace

@@ -100,6 +100,32 @@ int32_t CodeOf(const std::function<void()>& body, std::string* message = nullptr
   return 0;
 }
 
+TEST_F(ConnectionTest, CommandListSendsEachPartAndJoinsTheReplies) {
+  struct Case {
+    const char* list;
+    std::vector<std::string> sent;
+    const char* reply;
+  };
+  const Case cases[] = {
+      {"A", {"A"}, "1\r\n:"},
+      {"", {""}, "0\r\n:"},
+      {"A;B", {"A", "B"}, "1\r\n:2\r\n:"},
+      {"A;;\rB", {"A", "B"}, "1\r\n:2\r\n:"},
+      {";A", {"", "A"}, "0\r\n:1\r\n:"},
+      {"A\r", {"A", ""}, "1\r\n:0\r\n:"},
+  };
+  Open();
+  device->answers["A"] = "1";
+  device->answers["B"] = "2";
+  device->otherwise = "0";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    device->commands.clear();
+    EXPECT_EQ(connection.Command(c.list, false, 300), c.reply);
+    EXPECT_EQ(device->commands, c.sent);
+  }
+}
+
 TEST_F(ConnectionTest, InfoTellsClosedMonitorAndIdentifiedDevices) {
   EXPECT_EQ(connection.Info(), "device not open");
   Open();
