@@ -13,6 +13,7 @@ packages=(
   libsystemd-dev systemd
   iproute2 util-linux socat busybox
   python3
+  valgrind
 )
 
 missing=()
