@@ -10,11 +10,11 @@ void UdpRequestor::OnDatagram(const uint8_t* bytes, size_t length) {
   if (!Closed()) Consume(bytes, length);
 }
 
-void UdpRequestor::WriteFront() {
+bool UdpRequestor::WriteFront() {
   const auto socketOwner = muxer.lock();
   if (!socketOwner || socketOwner->Closed()) {
     Close();
-    return;
+    return false;
   }
   auto block = writeQueue.front();
   // A datagram that cannot be sent is lost, as datagrams are; the next one still goes.
@@ -22,6 +22,7 @@ void UdpRequestor::WriteFront() {
       boost::asio::buffer(*block), client,
       [self = std::static_pointer_cast<UdpRequestor>(shared_from_this()), socketOwner, block](
           const boost::system::error_code&, size_t) { self->OnWritten(); });
+  return false;
 }
 
 void UdpRequestor::Close() {

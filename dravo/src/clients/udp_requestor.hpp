@@ -21,7 +21,7 @@ public:
   void OnDatagram(const uint8_t* bytes, size_t length);
 
 private:
-  void WriteFront() override;
+  bool WriteFront() override;
 
   std::weak_ptr<UdpCarrier> muxer;
   boost::asio::ip::udp::endpoint client;
