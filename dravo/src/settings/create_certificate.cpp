@@ -8,9 +8,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <sys/stat.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include <boost/filesystem/operations.hpp>
 #include <memory>
@@ -103,7 +100,21 @@ bool IsRegularFile(const fs::path& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-bool MakeCertificate(const fs::path& cert_file, const fs::path& key_file, std::string& why) {
+}  // namespace
+
+bool CreateCertificate() {
+  std::string ignored;
+  return CreateCertificate(ignored);
+}
+
+bool CreateCertificate(std::string& why) {
+  why.clear();
+  CreateIfMissing(DataDirectory());
+  CreateIfMissing(ServerDataDirectory());
+  const fs::path cert_file = ServerDataDirectory() / "cert.pem";
+  const fs::path key_file = ServerDataDirectory() / "key.pem";
+  if (IsRegularFile(cert_file) && IsRegularFile(key_file)) return true;
+
   OPENSSL_init_ssl(0, nullptr);
   why = "cannot make the key and certificate";
   Owned<EVP_PKEY> key = GenerateKey();
@@ -125,28 +136,4 @@ bool MakeCertificate(const fs::path& cert_file, const fs::path& key_file, std::s
   OPENSSL_cleanse(key_pem.data(), key_pem.size());
   if (written) why.clear();
   return written;
-}
-
-}  // namespace
-
-bool CreateCertificate() {
-  std::string ignored;
-  return CreateCertificate(ignored);
-}
-
-bool CreateCertificate(std::string& why) {
-  why.clear();
-  CreateIfMissing(DataDirectory());
-  CreateIfMissing(ServerDataDirectory());
-  const fs::path cert_file = ServerDataDirectory() / "cert.pem";
-  const fs::path key_file = ServerDataDirectory() / "key.pem";
-  if (IsRegularFile(cert_file) && IsRegularFile(key_file)) return true;
-
-  const bool made = MakeCertificate(cert_file, key_file, why);
-  // The key search leaves the thread's heap holding megabytes it no longer uses; give them
-  // back now, before the server idles on them for the rest of its life.
-#if defined(__GLIBC__)
-  malloc_trim(0);
-#endif
-  return made;
 }
