@@ -14,6 +14,7 @@ packages=(
   iproute2 util-linux socat busybox
   avahi-daemon avahi-utils dbus libavahi-client-dev
   python3
+  valgrind
 )
 
 missing=()

@@ -92,11 +92,12 @@ std::string RecordingShell::Joined(bool unsolicited) const {
   return joined;
 }
 
-void LoopRequestor::WriteFront() {
-  if (stalled) return;
+bool LoopRequestor::WriteFront() {
+  if (stalled) return false;
   boost::asio::post(io, [self = std::static_pointer_cast<LoopRequestor>(SharedFromThis())] {
     if (self->Closed() || self->writeQueue.empty()) return;
     self->written.append(self->writeQueue.front()->begin(), self->writeQueue.front()->end());
     self->OnWritten();
   });
+  return false;
 }

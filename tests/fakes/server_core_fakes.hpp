@@ -123,5 +123,5 @@ public:
   std::string written;
 
 private:
-  void WriteFront() override;
+  bool WriteFront() override;
 };

@@ -19,17 +19,35 @@ Requestor::Requestor(boost::asio::io_context& context, RequestorServer& owner)
 Requestor::~Requestor() = default;
 
 void Requestor::ArmIdleTimer(std::chrono::milliseconds timeout) {
-  idleTimer.cancel();
-  if (closed || timeout.count() == 0) return;
-  idleTimer.expires_after(timeout);
-  idleTimer.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-    self->OnIdleTimer(error);
-  });
+  if (closed || timeout.count() == 0) {
+    idleWaiting = false;
+    ++idleWait;
+    idleTimer.cancel();
+    return;
+  }
+  idleDeadline = std::chrono::steady_clock::now() + timeout;
+  // A wait that ends no later than the new deadline wakes in time to wait on for the rest.
+  if (idleWaiting && idleTimer.expiry() <= idleDeadline) return;
+  WaitUntil(idleDeadline);
 }
 
-void Requestor::OnIdleTimer(const boost::system::error_code& error) {
-  // A wait that had already expired when the timer was re-armed still arrives without error.
-  if (closed || error || idleTimer.expiry() > std::chrono::steady_clock::now()) return;
+void Requestor::WaitUntil(std::chrono::steady_clock::time_point when) {
+  idleTimer.expires_at(when);  // cancels a wait in progress
+  idleWaiting = true;
+  idleTimer.async_wait(
+      [self = shared_from_this(), wait = ++idleWait](const boost::system::error_code& error) {
+        self->OnIdleTimer(error, wait);
+      });
+}
+
+void Requestor::OnIdleTimer(const boost::system::error_code& error, uint64_t wait) {
+  if (wait != idleWait) return;  // replaced or cancelled since
+  idleWaiting = false;
+  if (closed || error) return;
+  if (std::chrono::steady_clock::now() < idleDeadline) {
+    WaitUntil(idleDeadline);  // bytes arrived meanwhile
+    return;
+  }
   Close();
 }
 
@@ -110,6 +128,8 @@ bool Requestor::RawMode() const { return shell->Mode() == orvan::protocol::kRawM
 
 void Requestor::Write(const uint8_t* data, size_t length) {
   if (closed || length == 0) return;
+  if (!writing && writeQueue.empty() && CanWrite() && WriteNow(data, length)) return;
+  if (closed) return;
   if (writeBacklog + length > kMaxWriteBacklog) {
     Close();  // the client does not keep up; it must not make the server hold its output
     return;
@@ -124,25 +144,34 @@ void Requestor::Write(const uint8_t* data, size_t length) {
 }
 
 void Requestor::WriteNext() {
-  if (closed || writing || writeQueue.empty() || !CanWrite()) return;
-  writing = true;
-  WriteFront();
+  // A loop, not a chain of calls: a long queue that goes out at once must not grow the stack.
+  while (!closed && !writing && !writeQueue.empty() && CanWrite()) {
+    writing = true;
+    if (!WriteFront()) return;  // in flight: OnWritten goes on
+    writing = false;
+    DropFront();
+  }
 }
 
 void Requestor::OnWritten() { OnWritten(1); }
 
 void Requestor::OnWritten(size_t blocks) {
   writing = false;
-  for (; blocks > 0 && !writeQueue.empty(); --blocks) {
-    writeBacklog -= writeQueue.front()->size();
-    writeQueue.pop_front();
-  }
+  for (; blocks > 0 && !writeQueue.empty(); --blocks) DropFront();
   WriteNext();
+}
+
+void Requestor::DropFront() {
+  if (writeQueue.empty()) return;
+  writeBacklog -= writeQueue.front()->size();
+  writeQueue.pop_front();
 }
 
 void Requestor::Close() {
   if (closed) return;
   closed = true;
+  idleWaiting = false;
+  ++idleWait;
   idleTimer.cancel();
   try {
     shell->FinishRequest();

@@ -74,8 +74,12 @@ protected:
   bool Consume(const uint8_t* bytes, size_t count);
   // Arms the idle timer to close the client after `timeout`; 0 disarms it.
   void ArmIdleTimer(std::chrono::milliseconds timeout);
-  // Sends the front block of the write queue; its completion calls OnWritten.
-  virtual void WriteFront() = 0;
+  // Sends the front block of the write queue: true when it went at once, else its completion
+  // calls OnWritten.
+  virtual bool WriteFront() = 0;
+  // Sends bytes at once when nothing is queued, saving their copy: true when they are dealt
+  // with (sent, or the carrier failed and closes), false to queue them as usual.
+  virtual bool WriteNow(const uint8_t*, size_t) { return false; }
   // Whether the carrier can take writes yet (a TLS client only after its handshake).
   virtual bool CanWrite() const { return true; }
   // Whether not reading holds the client back (a stream does; datagrams keep coming).
@@ -90,11 +94,19 @@ protected:
   std::deque<std::shared_ptr<const std::vector<uint8_t>>> writeQueue;
 
 private:
-  void OnIdleTimer(const boost::system::error_code& error);
+  void OnIdleTimer(const boost::system::error_code& error, uint64_t wait);
+  void WaitUntil(std::chrono::steady_clock::time_point when);
+  void DropFront();
 
   uint32_t idleTimeout = kDefaultIdleTimeout;
   std::array<uint8_t, kReceiveSize> receiveBuffer{};
   boost::asio::steady_timer idleTimer;
+  // When the client is closed for idleness. Received bytes only move it: the timer's one wait
+  // wakes at its old expiry and waits again for the rest, instead of being re-armed per read.
+  std::chrono::steady_clock::time_point idleDeadline;
+  // Numbers the timer's waits; only the current one's completion counts.
+  uint64_t idleWait = 0;
+  bool idleWaiting = false;
   bool closed = false;
   bool held = false;  // reading waits for the controller's queue to drain
   size_t writeBacklog = 0;

@@ -3,7 +3,7 @@
 
 #include "clients/requestor_server.hpp"
 
-#include <boost/asio/write.hpp>
+#include <boost/asio/post.hpp>
 
 TcpRequestor::TcpRequestor(boost::asio::io_context& context, RequestorServer& owner)
     : Requestor(context, owner), socket(context) {}
@@ -47,16 +47,30 @@ void TcpRequestor::StartHandshake() {
   if (Closed()) return;
   try {
     tlsContext = server.TlsContext();
-    stream.emplace(socket, *tlsContext);
+    channel.emplace(socket, *tlsContext);
   } catch (const std::exception&) {
     Close();
     return;
   }
   ArmIdleTimer(server.HandshakeTimeout());
-  stream->async_handshake(
-      boost::asio::ssl::stream_base::server,
-      [self = std::static_pointer_cast<TcpRequestor>(shared_from_this())](
-          const boost::system::error_code& result) { self->OnHandshake(result); });
+  ContinueHandshake();
+}
+
+void TcpRequestor::ContinueHandshake() {
+  if (Closed()) return;
+  const auto step = channel->Handshake();
+  switch (step) {
+    case TlsChannel::Step::kDone:
+      OnHandshake({});
+      return;
+    case TlsChannel::Step::kWantRead:
+    case TlsChannel::Step::kWantWrite:
+      WaitFor(step, &TcpRequestor::ContinueHandshake);
+      return;
+    default:
+      OnHandshake(boost::asio::error::connection_aborted);
+      return;
+  }
 }
 
 void TcpRequestor::OnHandshake(const boost::system::error_code& error) {
@@ -72,26 +86,90 @@ void TcpRequestor::OnHandshake(const boost::system::error_code& error) {
   WriteNext();
 }
 
-void TcpRequestor::StartRead() {
-  if (Closed() || !stream) return;
-  stream->async_read_some(
-      boost::asio::buffer(ReceiveBuffer()),
-      [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
-        self->OnRead(error, count);
-      });
+void TcpRequestor::WaitFor(TlsChannel::Step step, void (TcpRequestor::*next)()) {
+  const auto direction = step == TlsChannel::Step::kWantWrite
+                             ? boost::asio::ip::tcp::socket::wait_write
+                             : boost::asio::ip::tcp::socket::wait_read;
+  socket.async_wait(direction, [self = std::static_pointer_cast<TcpRequestor>(shared_from_this()),
+                                next](const boost::system::error_code& error) {
+    if (self->Closed()) return;
+    if (error) {
+      self->Close();
+      return;
+    }
+    ((*self).*next)();
+  });
 }
 
-void TcpRequestor::WriteFront() {
-  auto block = writeQueue.front();
-  boost::asio::async_write(*stream, boost::asio::buffer(*block),
-                           [self = std::static_pointer_cast<TcpRequestor>(shared_from_this()),
-                            block](const boost::system::error_code& error, size_t) {
-                             if (error) {
-                               self->Close();  // a TLS stream that failed a write is broken
-                               return;
-                             }
-                             self->OnWritten();
-                           });
+void TcpRequestor::StartRead() {
+  if (Closed() || !channel) return;
+  if (channel->HasPending()) {
+    // Bytes already taken from the socket: no readiness will announce them.
+    boost::asio::post(io, [self = std::static_pointer_cast<TcpRequestor>(shared_from_this())] {
+      self->ReadNow();
+    });
+    return;
+  }
+  WaitFor(TlsChannel::Step::kWantRead, &TcpRequestor::ReadNow);
+}
+
+void TcpRequestor::ReadNow() {
+  if (Closed()) return;
+  size_t count = 0;
+  const auto step = channel->Read(ReceiveBuffer().data(), ReceiveBuffer().size(), count);
+  switch (step) {
+    case TlsChannel::Step::kDone:
+      OnRead({}, count);
+      return;
+    case TlsChannel::Step::kWantRead:
+    case TlsChannel::Step::kWantWrite:
+      WaitFor(step, &TcpRequestor::ReadNow);
+      return;
+    case TlsChannel::Step::kClosed:
+      OnRead(boost::asio::error::eof, 0);
+      return;
+    case TlsChannel::Step::kFailed:
+      OnRead(boost::asio::error::connection_aborted, 0);
+      return;
+  }
+}
+
+bool TcpRequestor::WriteNow(const uint8_t* data, size_t length) {
+  switch (channel->Write(data, length)) {
+    case TlsChannel::Step::kDone:
+      return true;
+    case TlsChannel::Step::kWantRead:
+    case TlsChannel::Step::kWantWrite:
+      // The TLS library holds the record; the queued copy is what is written again.
+      return false;
+    default:
+      CloseLater();  // a TLS connection that failed a write is broken
+      return true;
+  }
+}
+
+bool TcpRequestor::WriteFront() {
+  const auto& block = *writeQueue.front();
+  const auto step = channel->Write(block.data(), block.size());
+  switch (step) {
+    case TlsChannel::Step::kDone:
+      return true;
+    case TlsChannel::Step::kWantRead:
+    case TlsChannel::Step::kWantWrite:
+      WaitFor(step, &TcpRequestor::ContinueWrite);
+      return false;
+    default:
+      CloseLater();
+      return false;
+  }
+}
+
+void TcpRequestor::ContinueWrite() {
+  if (WriteFront()) OnWritten();
+}
+
+void TcpRequestor::CloseLater() {
+  boost::asio::post(io, [self = shared_from_this()] { self->Close(); });
 }
 
 void TcpRequestor::Close() {

@@ -5,10 +5,10 @@
 #pragma once
 
 #include "clients/requestor.hpp"
+#include "clients/tls_channel.hpp"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
-#include <boost/asio/ssl/stream.hpp>
 
 #include <optional>
 
@@ -30,16 +30,25 @@ public:
 
 private:
   void OnFirstBytes(const boost::system::error_code& error);
-  void WriteFront() override;
+  void ContinueHandshake();
+  void ReadNow();
+  void ContinueWrite();
+  // Waits until the socket can do what the TLS step asked for, then runs `next`; a failed
+  // wait closes the client.
+  void WaitFor(TlsChannel::Step step, void (TcpRequestor::*next)());
+  bool WriteFront() override;
+  bool WriteNow(const uint8_t* data, size_t length) override;
   bool CanWrite() const override { return handshakeDone; }
   bool CanHold() const override { return true; }
+  // A write that failed inside the shell's call: the close waits for that call to return.
+  void CloseLater();
 
   boost::asio::ip::tcp::socket socket;
-  // The context the stream was made from; it stays alive while the stream does.
+  // The context the channel was made from; it stays alive while the channel does.
   std::shared_ptr<boost::asio::ssl::context> tlsContext;
-  // Made when the handshake starts: a connection that never speaks costs no TLS stream, and a
+  // Made when the handshake starts: a connection that never speaks costs no TLS state, and a
   // replaced certificate serves the next client.
-  std::optional<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> stream;
+  std::optional<TlsChannel> channel;
   uint16_t port = 0;
   std::string address;
   bool handshakeDone = false;

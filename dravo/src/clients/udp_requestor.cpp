@@ -16,12 +16,13 @@ void UdpRequestor::OnDatagram(const uint8_t* bytes, size_t length) {
   if (!Closed()) Consume(bytes, length);
 }
 
-void UdpRequestor::WriteFront() {
+bool UdpRequestor::WriteFront() {
   // On a turn of its own, so that the blocks queued meanwhile (a burst of records fanned out in
   // one pass) leave together.
   boost::asio::post(io, [self = std::static_pointer_cast<UdpRequestor>(shared_from_this())] {
     self->SendQueued();
   });
+  return false;  // SendQueued reports what went
 }
 
 void UdpRequestor::SendQueued() {

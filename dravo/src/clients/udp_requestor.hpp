@@ -21,7 +21,7 @@ public:
   void OnDatagram(const uint8_t* bytes, size_t length);
 
 private:
-  void WriteFront() override;
+  bool WriteFront() override;
   // Sends what is queued by then, many datagrams per system call.
   void SendQueued();
 

@@ -74,6 +74,21 @@ TEST_F(ServerClients, TlsClientIsServedByItsShell) {
   EXPECT_TRUE(WaitForClients(running, 1));
 }
 
+// One TLS record holds many receive buffers' worth: the rest is read without waiting for more
+// bytes from the socket, and every reply goes back whole and in order.
+TEST_F(ServerClients, TlsRecordLongerThanTheReceiveBufferIsReadWhole) {
+  RunningServer running;
+  TlsClient client;
+  ASSERT_TRUE(client.Connect());
+  ASSERT_TRUE(client.Handshake());
+  const std::string longLine(5000, 'x');
+  ASSERT_TRUE(client.Send(longLine + "\nafter\n"));
+  EXPECT_EQ(client.ReadLine(), longLine);
+  EXPECT_EQ(client.ReadLine(), "after");
+  ASSERT_TRUE(client.Send("next\n"));
+  EXPECT_EQ(client.ReadLine(), "next");
+}
+
 TEST_F(ServerClients, ManyTlsClientsComeAndGo) {
   RunningServer running;
   std::list<TlsClient> clients(120);

@@ -19,7 +19,7 @@ public:
   void StartRead() override {}
 
 private:
-  void WriteFront() override { OnWritten(); }
+  bool WriteFront() override { return true; }
   std::string address;
 };
 

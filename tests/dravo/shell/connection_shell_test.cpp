@@ -27,10 +27,10 @@ public:
   }
 
 private:
-  void WriteFront() override {
-    if (stalled) return;  // the client stopped reading: the write never completes
+  bool WriteFront() override {
+    if (stalled) return false;  // the client stopped reading: the write never completes
     output.append(writeQueue.front()->begin(), writeQueue.front()->end());
-    OnWritten();
+    return true;
   }
   std::string output;
 
