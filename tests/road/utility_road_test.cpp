@@ -79,6 +79,8 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
   uint32_t unanswered = 5;
   uint8_t on = 1;
   uint8_t remembered = 0;
+  uint32_t directlyAnswered = 0;
+  char localName[] = "Local";
   auto callback = [](uint32_t, uint32_t, void*) {};
   struct Row {
     const char* what;
@@ -122,7 +124,15 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
       {"remember", 270, false, &on, nullptr, 0, nullptr},
       {"remembered", 269, false, &remembered, nullptr, 0, nullptr},
       {"remembered, no place", 269, true, nullptr, nullptr, -2, nullptr},
-      {"not built yet", 131, false, text, &length, -1109, nullptr},
+      // Nothing asks for an address here.
+      {"ip requests heard directly", 132, false, text, &length, 0, ""},
+      {"direct assignment, bad mac", 133, false, ip, badMac, -10002, nullptr},
+      {"direct ping", 135, false, controllerAddress, &directlyAnswered, 0, nullptr},
+      {"direct ping, no result", 135, true, controllerAddress, nullptr, -2, nullptr},
+      {"publish, no flags", 264, false, localName, nullptr, -1201, nullptr},
+      {"publish, line end", 264, false, lineEnd, &word, -10002, nullptr},
+      {"local server by name", 265, false, localName, nullptr, 0, nullptr},
+      {"server info, line end", 268, false, lineEnd, &length, -10002, nullptr},
       {"unknown", 99, false, text, &length, -1201, nullptr},
       {"unknown, handle", 99, true, text, &length, -2, nullptr},
       {"opened timeout", 1, true, &word, nullptr, 0, nullptr},
@@ -160,6 +170,12 @@ TEST_F(UtilityRoad, EveryOptionAnswers) {
   EXPECT_EQ(answered, 1u);
   EXPECT_EQ(unanswered, 0u);
   EXPECT_EQ(remembered, 1);
+  EXPECT_EQ(directlyAnswered, 1u);
+
+  // The direct list ends with the serial port; what discovery finds comes before it.
+  ASSERT_EQ(OrvUtility(nullptr, 131, text, &length), 0);
+  const std::string direct = text;
+  EXPECT_EQ(direct.substr(direct.rfind('\n') + 1), "/dev/ttyS3 -d") << direct;
 }
 
 TEST_F(UtilityRoad, DescriptionOfTheHardwareBehindTheServer) {

@@ -68,8 +68,8 @@ public:
   void SetOption(int32_t option, int32_t value) override;
 
   // Shell requests of the utility call. They let every error through ("\" is -20001), except
-  // Publish, which swallows OrvanError, and Ping, which only says whether the server answered
-  // with success.
+  // Publish, which reports only the server's refusal (-20001), and Ping, which only says
+  // whether the server answered with success.
   std::string Resources();
   std::string NoIp();
   void NoIpListen(uint32_t milliseconds);

@@ -2,6 +2,7 @@
 // assignment, servers, publishing and connections.
 #include "server_client/client_device.hpp"
 
+#include "core/orvan_error.hpp"
 #include "server_client/shell_exchange.hpp"
 
 namespace orvan {
@@ -52,7 +53,13 @@ void ClientDevice::Publish(const std::string& name, bool publish, bool save) {
   std::string text =
       publish ? "publish --name " + name + port : "publish --remove --name " + name + port;
   if (save) text += " --save";
-  ShellQuietly(text);
+  // The restart a publish causes may cut its answer short; only the server's explicit
+  // refusal is reported.
+  try {
+    Shell(text, true);
+  } catch (const OrvanError& e) {
+    if (e.Code() == -20001) throw;
+  }
 }
 
 std::string ClientDevice::Connections() { return Shell("connections", true); }

@@ -19,13 +19,22 @@ namespace {
 const UtilityOption kNoHandleOptions[] = {
     {128, false, NeedsBoth, LibraryVersion},
     {130, false, NeedsData1, Pause},
+    {131, false, NeedsBoth, DirectAddressList},
+    {132, false, NeedsBoth, DirectIpRequests},
+    {133, false, NeedsBoth, AssignDirectly},
+    {135, false, NeedsBoth, PingDirectly},
     {256, false, NeedsBoth, SetServer},
     {257, false, NeedsBoth, ServerVersion},
     {259, false, NeedsBoth, ServerResources},
     {260, false, NeedsEither, IpRequestListening},
     {261, false, NeedsBoth, AssignThroughServer},
     {262, false, NeedsBoth, PingThroughServer},
+    {263, true, NeedsBoth, PublishedServers},
+    {264, true, NeedsBoth, PublishLocalServer},
+    {265, true, NeedsData1, SelectServerByName},
+    {266, true, NeedsBoth, LocalServerStatus},
     {267, true, NeedsBoth, ServerConnections},
+    {268, true, NeedsBoth, PublishedServerInfo},
     {269, false, NeedsData1, RememberedAssignments},
     {270, false, NeedsData1, RememberAssignments},
 };
@@ -43,10 +52,6 @@ const UtilityOption kHandleOptions[] = {
     {100001, false, NeedsData1, ProgramDownloadD1},
     {100002, false, NeedsNothing, SetProgressCallback},
 };
-
-// Options of this family whose work is not built yet: refused as unsupported, whatever the
-// arguments, until they get a row above (263 to 268 as server management).
-const int32_t kNotYetBuilt[] = {131, 132, 133, 135, 263, 264, 265, 266, 268};
 
 template <size_t N>
 const UtilityOption* Find(const UtilityOption (&table)[N], int32_t option) {
@@ -73,8 +78,6 @@ int32_t DispatchUtility(OrvCon* handle, int32_t option, void* data1, void* data2
   const UtilityCall call{handle, data1, data2};
   // Asked on every call, whatever the option.
   const bool recentSystem = platform::IsWindows10OrLater();
-  if (std::find(std::begin(kNotYetBuilt), std::end(kNotYetBuilt), option) != std::end(kNotYetBuilt))
-    return kNotSupported;
   if (const UtilityOption* row = Find(kNoHandleOptions, option)) {
     if (row->serverManagement && !recentSystem) return kNotSupported;
     if (row->present(call)) return Run(*row, call);

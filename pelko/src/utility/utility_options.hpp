@@ -24,6 +24,19 @@ int32_t ServerConnections(const UtilityCall& call);      // 267
 int32_t RememberedAssignments(const UtilityCall& call);  // 269
 int32_t RememberAssignments(const UtilityCall& call);    // 270
 
+// Options that reach controllers without a server (direct_options.cpp).
+int32_t DirectAddressList(const UtilityCall& call);  // 131
+int32_t DirectIpRequests(const UtilityCall& call);   // 132
+int32_t AssignDirectly(const UtilityCall& call);     // 133
+int32_t PingDirectly(const UtilityCall& call);       // 135
+
+// Options that manage the local server (server_management_options.cpp).
+int32_t PublishedServers(const UtilityCall& call);     // 263
+int32_t PublishLocalServer(const UtilityCall& call);   // 264
+int32_t SelectServerByName(const UtilityCall& call);   // 265
+int32_t LocalServerStatus(const UtilityCall& call);    // 266
+int32_t PublishedServerInfo(const UtilityCall& call);  // 268
+
 // Options on a handle (handle_options.cpp).
 int32_t OpenedTimeout(const UtilityCall& call);        // 1
 int32_t ExchangeTimeout(const UtilityCall& call);      // 2

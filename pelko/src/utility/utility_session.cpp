@@ -13,6 +13,10 @@
 #include "api/orv_con.hpp"
 #include "core/orvan_error.hpp"
 #include "core/orvan_options.hpp"
+#include "discovery/network_addresses.hpp"
+#include "discovery/no_ip_listener.hpp"
+#include "pci/pci_device.hpp"
+#include "serial/serial_device.hpp"
 #include "server_client/client_device.hpp"
 
 namespace orvan {
@@ -60,6 +64,39 @@ std::string UtilitySession::NoIp() {
 bool UtilitySession::Ping(uint16_t port, const std::string& address) {
   Connect(GetDefaultServer().address, port);
   return Connected().Ping(address);
+}
+
+std::string UtilitySession::ServerInfo(const std::string& name) {
+  Connect(kLocalServerAddress, kLocalServerPort);
+  return Shell("serverinfo --name " + name);
+}
+
+std::string UtilitySession::Servers() {
+  Connect(kLocalServerAddress, kLocalServerPort);
+  return WithoutCarriageReturns(Connected().Servers());
+}
+
+namespace {
+
+std::string JoinedLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) text += (i == 0 ? "" : "\n") + lines[i];
+  return text;
+}
+
+}  // namespace
+
+std::string UtilitySession::IpRequests() {
+  const auto listener = std::make_shared<NoIpListener>(ioContext);
+  return JoinedLines(listener->Listen());
+}
+
+std::string UtilitySession::DirectAddresses() {
+  std::vector<std::string> list;
+  std::make_shared<NetworkAddresses>(ioContext)->Discover(list);
+  ListPciDevices(list);
+  ListSerialPorts(list);
+  return JoinedLines(list);
 }
 
 namespace {

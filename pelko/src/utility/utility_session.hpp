@@ -43,6 +43,14 @@ public:
   // "ping ADDRESS" from the configured server's address on the given port: whether the server
   // answered with success.
   bool Ping(uint16_t port, const std::string& address);
+  // "serverinfo --name NAME" on the local server, the reply as the exchange gives it.
+  std::string ServerInfo(const std::string& name);
+  // "servers" on the local server, every carriage return removed.
+  std::string Servers();
+  // No server: the controllers heard asking for an address in one listen, one per line.
+  std::string IpRequests();
+  // No server: the discovery's lines, then the cards, then the serial ports, one per line.
+  std::string DirectAddresses();
 
   boost::asio::io_context& IoContext() { return ioContext; }
   // The device, or null before the first Connect.

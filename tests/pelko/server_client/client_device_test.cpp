@@ -503,12 +503,12 @@ TEST_F(ClientDeviceTest, UtilityRequestsSendTheirShellLines) {
   device->Assign("00-11-22-33-44-55", "192.168.0.9");
   device->Publish("lab", true, false);
   device->Publish("lab", false, true);
-  // A refused setting is reported; a publish refusal and a failed ping are not.
+  // A refused setting or publish is reported; a failed ping is not.
   server->ScriptShell("noip -l 5", "\\");
   server->ScriptShell("publish --name lab --port 23", "\\");
   server->ScriptShell("ping 10.0.0.7", "64 bytes from 10.0.0.7\r\n~");
   EXPECT_EQ(CodeOf([&] { device->NoIpListen(5); }), -20001);
-  device->Publish("lab", true, false);
+  EXPECT_EQ(CodeOf([&] { device->Publish("lab", true, false); }), -20001);
   EXPECT_TRUE(device->Ping("10.0.0.7"));
   EXPECT_FALSE(device->Ping("10.0.0.8"));
   const std::vector<std::string> expected{

@@ -90,10 +90,16 @@ TEST_F(UtilityDispatch, ArgumentRules) {
       {127, buffer, &length, -1201, -2},
       {271, buffer, &length, -1201, -2},
       {100003, buffer, &length, -1201, -2},
-      // Not built yet: refused whatever the arguments.
-      {131, buffer, &length, -1109, -1109},
-      {135, nullptr, nullptr, -1109, -1109},
-      {268, &milliseconds, nullptr, -1109, -1109},
+      {131, buffer, nullptr, -1201, -2},
+      {132, nullptr, &length, -1201, -2},
+      {133, const_cast<char*>("10.0.0.9"), nullptr, -1201, -2},
+      {135, nullptr, &milliseconds, -1201, -2},
+      {263, buffer, nullptr, -1201, -2},
+      {264, const_cast<char*>("lab"), nullptr, -1201, -2},
+      {264, nullptr, &word, -1201, -2},
+      {265, nullptr, nullptr, -1201, -2},
+      {266, nullptr, &length, -1201, -2},
+      {268, &milliseconds, nullptr, -1201, -2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.option);
@@ -160,10 +166,13 @@ TEST_F(UtilityDispatch, OlderSystemRefusesServerManagementOnly) {
   platform::ForceWindows10OrLater(false);
   handle->lastError = "kept";
   for (OrvCon* given : {static_cast<OrvCon*>(nullptr), handle}) {
-    EXPECT_EQ(OrvUtility(given, 267, nullptr, nullptr), -1109);
-    char buffer[8];
-    uint32_t length = sizeof buffer;
-    EXPECT_EQ(OrvUtility(given, 267, buffer, &length), -1109);
+    for (int32_t option = 263; option <= 268; ++option) {
+      SCOPED_TRACE(option);
+      EXPECT_EQ(OrvUtility(given, option, nullptr, nullptr), -1109);
+      char buffer[8] = "Local";
+      uint32_t length = sizeof buffer;
+      EXPECT_EQ(OrvUtility(given, option, buffer, &length), -1109);
+    }
   }
   EXPECT_EQ(handle->lastError, "kept");
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -211,6 +213,152 @@ TEST_F(UtilitySessionTest, NumbersInReplies) {
   server->ScriptShell("noip --remembered", "0~");
   EXPECT_EQ(OrvUtility(nullptr, 269, &remembered, nullptr), 0);
   EXPECT_EQ(remembered, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The local server's management requests: the exact lines sent, the replies handed over.
+TEST_F(UtilitySessionTest, ServerManagementLines) {
+  Serve();
+  server->ScriptShell("servers", "lab, 10.0.0.4, 23\r\nhall, 10.0.0.5, 23\r\n~");
+  server->ScriptShell("serverstatus", "running\r\npublished\r\n~");
+  server->ScriptShell("serverinfo --name lab", "lab.local,23\r\n~");
+  char buffer[64];
+  uint32_t length = sizeof buffer;
+  ASSERT_EQ(OrvUtility(nullptr, 263, buffer, &length), 0);
+  EXPECT_STREQ(buffer, "lab, 10.0.0.4, 23\nhall, 10.0.0.5, 23");
+  ASSERT_EQ(OrvUtility(nullptr, 266, buffer, &length), 0);
+  EXPECT_STREQ(buffer, "running\r\npublished");
+  // The reply is written over the name.
+  std::strcpy(buffer, "lab");
+  ASSERT_EQ(OrvUtility(nullptr, 268, buffer, &length), 0);
+  EXPECT_STREQ(buffer, "lab.local,23");
+  for (uint16_t flags : {0, 1, 2, 3}) {
+    SCOPED_TRACE(flags);
+    ASSERT_EQ(OrvUtility(nullptr, 264, const_cast<char*>("lab"), &flags), 0);
+    EXPECT_TRUE(Gone());
+  }
+  EXPECT_EQ(server->ShellLines(),
+            (std::vector<std::string>{"tcp a -c",
+                                      "tcp servers",
+                                      "tcp exit",
+                                      "tcp a -c",
+                                      "tcp serverstatus",
+                                      "tcp exit",
+                                      "tcp a -c",
+                                      "tcp serverinfo --name lab",
+                                      "tcp exit",
+                                      "tcp a -c",
+                                      "tcp publish --remove --name lab --port 23",
+                                      "tcp exit",
+                                      "tcp a -c",
+                                      "tcp publish --name lab --port 23",
+                                      "tcp exit",
+                                      "tcp a -c",
+                                      "tcp publish --remove --name lab --port 23 --save",
+                                      "tcp exit",
+                                      "tcp a -c",
+                                      "tcp publish --name lab --port 23 --save",
+                                      "tcp exit"}));
+
+  // Only an explicit refusal of a publish is reported.
+  server->ScriptShell("publish --name lab --port 23", "\\");
+  uint16_t publish = 1;
+  EXPECT_EQ(OrvUtility(nullptr, 264, const_cast<char*>("lab"), &publish), -20001);
+  server->ScriptShell("servers", "\\");
+  EXPECT_EQ(OrvUtility(nullptr, 263, buffer, &length), -20001);
+  EXPECT_TRUE(Gone());
+  // A publish whose answer the restart cuts short counts as done.
+  server->ScriptShell("publish --name lab --port 23 --save", "restarting");
+  uint16_t save = 3;
+  auto call = std::async(std::launch::async,
+                         [&] { return OrvUtility(nullptr, 264, const_cast<char*>("lab"), &save); });
+  ASSERT_TRUE(server->WaitUntil([&] {
+    const auto lines = server->ShellLines();
+    return !lines.empty() && lines.back() == "tcp publish --name lab --port 23 --save";
+  }));
+  server->DropClients();
+  EXPECT_EQ(call.get(), 0);
+
+  // The local server is asked whatever the configured one is.
+  SetDefaultServer("127.0.0.1", 24);
+  server->ScriptShell("servers", "~");
+  EXPECT_EQ(OrvUtility(nullptr, 263, buffer, &length), 0);
+}
+
+// Choosing a server by its published name: the reply's host resolved, its port kept; a reply
+// that names no server leaves the setting alone.
+TEST_F(UtilitySessionTest, SelectServerByName) {
+  Serve();
+  struct Case {
+    const char* reply;
+    int32_t code;
+    const char* address;
+    uint16_t port;
+  } const cases[] = {
+      {"localhost,4000~", 0, "127.0.0.1", 4000},
+      {"127.0.0.2, 70000 more~", 0, "127.0.0.2", 70000 & 0xFFFF},
+      {"none~", -20000, "10.9.9.9", 99},
+      {"~", -20000, "10.9.9.9", 99},
+      {"127.0.0.1~", -20000, "10.9.9.9", 99},
+      {"127.0.0.1,port~", -20000, "10.9.9.9", 99},
+      {"127.0.0.1,99999999999~", -20000, "10.9.9.9", 99},
+      {"no.such.host.invalid,23~", -20000, "10.9.9.9", 99},
+      {"\\", -20001, "10.9.9.9", 99},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    SetDefaultServer("10.9.9.9", 99);
+    server->ScriptShell("serverinfo --name local", c.reply);
+    EXPECT_EQ(OrvUtility(nullptr, 265, const_cast<char*>("local"), nullptr), c.code);
+    EXPECT_EQ(GetDefaultServer().address, c.address);
+    EXPECT_EQ(GetDefaultServer().port, c.port);
+  }
+  // "Local" needs no server at all.
+  const size_t asked = server->ShellLines().size();
+  EXPECT_EQ(OrvUtility(nullptr, 265, const_cast<char*>("Local"), nullptr), 0);
+  EXPECT_EQ(GetDefaultServer().address, "127.0.0.1");
+  EXPECT_EQ(GetDefaultServer().port, 23);
+  EXPECT_EQ(server->ShellLines().size(), asked);
+}
+
+// Names that would end the line or edit it never reach the server.
+TEST_F(UtilitySessionTest, ControlCharactersInServerNamesAreRefused) {
+  Serve();
+  uint16_t flags = 1;
+  for (const char* bad : {"lab\r", "lab\nexit", "\x1b", "lab\b"}) {
+    SCOPED_TRACE(bad);
+    char buffer[16];
+    std::strcpy(buffer, bad);
+    uint32_t length = sizeof buffer;
+    EXPECT_EQ(OrvUtility(nullptr, 264, buffer, &flags), -10002);
+    EXPECT_EQ(OrvUtility(nullptr, 265, buffer, nullptr), -10002);
+    EXPECT_EQ(OrvUtility(nullptr, 268, buffer, &length), -10002);
+  }
+  EXPECT_TRUE(server->ShellLines().empty());
+}
+
+// Direct options: assignment texts that do not parse send nothing; a ping of loopback answers.
+TEST_F(UtilitySessionTest, DirectAssignmentAndPing) {
+  struct Case {
+    const char* ip;
+    const char* mac;
+  } const cases[] = {{"10.0.0.9", "02-6D-41-00-01"},
+                     {"10.0.0.9", "02-6D-41-00-00-0G"},
+                     {"10.0.0", "02-6D-41-00-00-01"},
+                     {"10.0.0.9.1", "02:6D:41:00:00:01"},
+                     {"", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.ip) + " " + c.mac);
+    EXPECT_EQ(OrvUtility(nullptr, 133, const_cast<char*>(c.ip), const_cast<char*>(c.mac)), -10002);
+  }
+  uint32_t answered = 5;
+  ASSERT_EQ(OrvUtility(nullptr, 135, const_cast<char*>("127.0.0.1"), &answered), 0);
+  EXPECT_EQ(answered, 1u);
+  ASSERT_EQ(OrvUtility(nullptr, 135, const_cast<char*>("not an address"), &answered), 0);
+  EXPECT_EQ(answered, 0u);
 }
 
 }  // namespace
