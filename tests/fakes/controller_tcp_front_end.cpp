@@ -120,7 +120,10 @@ void ControllerTcpFrontEnd::Accept() {
     auto session = std::make_shared<Session>(core, std::move(socket), port, commandPort);
     sessions.push_back(session);
     core.Attach(session);
-    if (paused) session->PauseReading(true);
+    if (paused) {
+      session->PauseReading(true);
+      parked.push_back(session);
+    }
     session->Start();
     Accept();
   });
@@ -135,8 +138,13 @@ void ControllerTcpFrontEnd::Send(const std::string& bytes) {
 void ControllerTcpFrontEnd::PauseReading(bool pause) {
   paused = pause;
   for (auto& weak : sessions) {
-    if (auto session = weak.lock()) session->PauseReading(pause);
+    if (auto session = weak.lock()) {
+      session->PauseReading(pause);
+      if (pause) parked.push_back(session);
+    }
   }
+  // Resumed sessions are held by their reads again.
+  if (!pause) parked.clear();
 }
 
 void ControllerTcpFrontEnd::CloseConnections() {

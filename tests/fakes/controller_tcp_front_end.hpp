@@ -41,6 +41,8 @@ private:
   const bool commandPort;
   bool paused = false;
   std::vector<std::weak_ptr<Session>> sessions;
+  // While reading is paused no read holds a session, so the connection would close with it.
+  std::vector<std::shared_ptr<Session>> parked;
 };
 
 }  // namespace orvan::fakes
