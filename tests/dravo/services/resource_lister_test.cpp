@@ -8,6 +8,8 @@
 
 #include <boost/asio/io_context.hpp>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,8 +64,13 @@ TEST_F(ResourceListerTest, ClosingEndsTheSearchAtOnceAndForGood) {
   EXPECT_EQ(lister->Found(), "RUREZIVU1\r\nRUREZIVU3\r\n/dev/ttyUSB0\r\n");
 }
 
-TEST(SystemSearchLists, TheSerialPortsAreTheRealOnesOfTheDeviceRoot) {
+TEST(SystemSearchLists, TheCardsAndSerialPortsAreTheRealOnesOfTheDeviceRoot) {
   TemporaryDeviceRoot devices;
+  // Card nodes: the search looks at the first 16, and a folder is no card.
+  std::filesystem::create_directories(devices.root / "dev");
+  for (const char* node : {"rurezivu1", "rurezivu16", "rurezivu17"})
+    std::ofstream(devices.root / "dev" / node);
+  std::filesystem::create_directories(devices.root / "dev" / "rurezivu2");
   devices.Add("ttyUSB0");
   devices.Add("ttyS10");
   devices.Add("ttyS2");
@@ -72,7 +79,8 @@ TEST(SystemSearchLists, TheSerialPortsAreTheRealOnesOfTheDeviceRoot) {
   boost::asio::io_context io;
   auto lister = std::make_shared<ResourceLister>(io);
   lister->Search();
-  EXPECT_EQ(lister->Found(), "/dev/ttyS2\r\n/dev/ttyS10\r\n/dev/ttyUSB0\r\n");
+  EXPECT_EQ(lister->Found(),
+            "RUREZIVU1\r\nRUREZIVU16\r\n/dev/ttyS2\r\n/dev/ttyS10\r\n/dev/ttyUSB0\r\n");
   lister->Close();
   io.poll();
 }
