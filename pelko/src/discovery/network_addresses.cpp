@@ -46,7 +46,9 @@ void NetworkAddresses::Discover(std::vector<std::string>& list) {
 
   std::vector<std::pair<std::string, int>> statuses;
   PingSenders(statuses);
-  for (const auto& [sender, rest] : replies) {
+  for (const auto& reply : replies) {
+    const std::string& sender = reply.first;
+    const std::string& rest = reply.second;
     const auto found = std::find_if(statuses.begin(), statuses.end(),
                                     [&](const auto& status) { return status.first == sender; });
     const bool answered = found != statuses.end() && found->second == kPingAnswered;
