@@ -286,6 +286,13 @@ size_t OrvanDevice::ReadChunk(int32_t timeout, bool check) {
   return count;
 }
 
+void OrvanDevice::QueryRecord(int32_t timeout) {
+  if (timeout <= 0) timeout = options->timeout;
+  const std::string reply = Command("QR", true, timeout, true);
+  std::memcpy(recordBuffer->bytes, reply.data(),
+              std::min(reply.size(), sizeof recordBuffer->bytes));
+}
+
 size_t OrvanDevice::WaitForByte(uint8_t byte) {
   for (;;) {
     const size_t count =

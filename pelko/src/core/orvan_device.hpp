@@ -82,6 +82,9 @@ public:
   size_t ReadChunk(int32_t timeout, bool check);
   // Reads until the byte arrives (the last read's count); '?' first raises -10000.
   size_t WaitForByte(uint8_t byte);
+  // The synchronous record: "QR" within the timeout (the options' when not positive), its reply
+  // copied into the record buffer as far as it goes.
+  void QueryRecord(int32_t timeout);
 
   // Makes a reply that this device or the channel it passes its commands to still owes the
   // other's too: both engines read the one stream.

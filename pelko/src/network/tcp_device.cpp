@@ -113,10 +113,7 @@ void TcpDevice::Write(const char* buffer, uint64_t length, int32_t timeout, bool
 int32_t TcpDevice::Record(bool async, int32_t timeout) {
   if (async) throw OrvanError(-1109, "async data records not available on TCP connections");
   if (!recordBuffer) throw OrvanError(-1107, "no user orvan::DataRecord available");
-  if (timeout <= 0) timeout = options->timeout;
-  const std::string reply = Command("QR", true, timeout, true);
-  std::memcpy(recordBuffer->bytes, reply.data(),
-              std::min(reply.size(), sizeof recordBuffer->bytes));
+  QueryRecord(timeout);
   return 0;
 }
 

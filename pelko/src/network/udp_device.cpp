@@ -137,10 +137,7 @@ void UdpDevice::Write(const char* buffer, uint64_t length, int32_t timeout, bool
 int32_t UdpDevice::Record(bool async, int32_t timeout) {
   if (!recordBuffer) throw OrvanError(-1107, "no user orvan::DataRecord available");
   if (!async) {
-    if (timeout < 1) timeout = options->timeout;
-    const std::string reply = Command("QR", true, timeout, true);
-    std::memcpy(recordBuffer->bytes, reply.data(),
-                std::min(reply.size(), sizeof recordBuffer->bytes));
+    QueryRecord(timeout);
     return reportedCounter;
   }
   if (recordCounter != reportedCounter) return reportedCounter = recordCounter;

@@ -142,10 +142,7 @@ void SerialDevice::Write(const char* buffer, uint64_t length, int32_t timeout, b
 int32_t SerialDevice::Record(bool async, int32_t timeout) {
   if (async) throw OrvanError(-1109, "async data records not available on serial connections");
   if (!recordBuffer) throw OrvanError(-1107, "no user orvan::DataRecord available");
-  if (timeout <= 0) timeout = options->timeout;
-  const std::string reply = Command("QR", true, timeout, true);
-  std::memcpy(recordBuffer->bytes, reply.data(),
-              std::min(reply.size(), sizeof recordBuffer->bytes));
+  QueryRecord(timeout);
   return 0;
 }
 
