@@ -4,7 +4,6 @@
 // unchanged, and the server's serial resource.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -18,15 +17,6 @@
 namespace {
 
 using namespace orvan;
-
-// Holds ESC (0x1B) in every third byte and no 0x0A.
-std::string BinaryImage(size_t length) {
-  std::string image(length, '\0');
-  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i % 3 == 0 ? 0x1B : i * 7);
-  // The fake takes 0x0A for a host's read acknowledgement.
-  std::replace(image.begin(), image.end(), '\n', '\x0B');
-  return image;
-}
 
 void ExpectCommands(OrvCon* handle) {
   char reply[32];

@@ -200,14 +200,6 @@ TEST_F(FirmwareRoad, HardwareThatTakesFirmwareOnlyOverSerialRefusesThisBus) {
   ExpectCommands();
 }
 
-std::string BinaryImage(size_t length) {
-  std::string image(length, '\0');
-  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i % 3 == 0 ? 0x1B : i * 7);
-  // The fake takes 0x0A for a host's read acknowledgement.
-  std::replace(image.begin(), image.end(), '\n', '\x0B');
-  return image;
-}
-
 TEST_F(FirmwareRoad, BinaryImageThroughTheControllersBinaryLoader) {
   Start();
   const std::string image = BinaryImage(1000);

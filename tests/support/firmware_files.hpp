@@ -6,6 +6,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -42,6 +43,15 @@ inline std::string HexRecord(unsigned type, uint16_t address, const std::string&
     sum += byte;
   }
   return record + HexByte(0x100 - (sum & 0xFF));
+}
+
+// A raw binary image holding ESC (0x1B) in every third byte and no 0x0A, which the fake
+// controller takes for a host's read acknowledgement.
+inline std::string BinaryImage(size_t length) {
+  std::string image(length, '\0');
+  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i % 3 == 0 ? 0x1B : i * 7);
+  std::replace(image.begin(), image.end(), '\n', '\x0B');
+  return image;
 }
 
 // The records joined, each followed by `lineEnd` except the last when `finalEnd` is false.

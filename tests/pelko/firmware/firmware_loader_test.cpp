@@ -307,12 +307,6 @@ TEST_F(FirmwareLoader, MonitorIgnoresThePackageKey) {
 const std::string kOk("\0\0", 2);
 using Options = std::vector<std::pair<int32_t, int32_t>>;
 
-std::string BinaryImage(size_t length) {
-  std::string image(length, '\0');
-  for (size_t i = 0; i < length; ++i) image[i] = static_cast<char>(i * 7 + 0x1B);
-  return image;
-}
-
 TEST_F(FirmwareLoader, BinaryImageInChunksWithTheFastRateAroundTheData) {
   Open();
   const std::string image = BinaryImage(1000);
